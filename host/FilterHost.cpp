@@ -1,0 +1,803 @@
+#include "host/FilterHost.h"
+
+#include <cstring>
+
+#include "host/HostPort.h"
+
+namespace {
+
+FilterHost *gActiveHost = nullptr;
+
+// Makes a host current for the callbacks for as long as a call runs.
+class ActiveScope {
+public:
+    explicit ActiveScope(FilterHost *host) : previous_(gActiveHost) { gActiveHost = host; }
+    ~ActiveScope() { gActiveHost = previous_; }
+
+private:
+    FilterHost *previous_;
+};
+
+const SPErr kSuiteNotFound = 0x53214664;  // 'S!Fd'
+const SPErr kNotImplemented = -1;
+
+const char *SelectorName(int16_t selector)
+{
+    switch (selector) {
+    case filterSelectorAbout: return "about";
+    case filterSelectorParameters: return "parameters";
+    case filterSelectorPrepare: return "prepare";
+    case filterSelectorStart: return "start";
+    case filterSelectorContinue: return "continue";
+    case filterSelectorFinish: return "finish";
+    default: return "unknown";
+    }
+}
+
+bool Empty(const Rect &r)
+{
+    return r.bottom <= r.top || r.right <= r.left;
+}
+
+std::string RectText(const Rect &r)
+{
+    return "(" + std::to_string(r.top) + "," + std::to_string(r.left) + "," + std::to_string(r.bottom) +
+           "," + std::to_string(r.right) + ")";
+}
+
+// ---- callbacks in the record ----------------------------------------------
+
+extern "C" Boolean PI_CDECL HostAbort()
+{
+    return 0;
+}
+
+extern "C" void PI_CDECL HostProgress(int32_t done, int32_t total)
+{
+    if (FilterHost *host = FilterHost::Active())
+        host->Log(EventKind::Progress, std::to_string(done) + "/" + std::to_string(total));
+}
+
+extern "C" OSErr PI_CDECL HostAdvanceState()
+{
+    if (FilterHost *host = FilterHost::Active())
+        host->Log(EventKind::Advance, "advanceState (tile delivery is not offered by this host yet)");
+    return genericErr;
+}
+
+extern "C" OSErr PI_CDECL HostDisplayPixels(const PSPixelMap *, const VRect *, int32_t, int32_t, void *)
+{
+    if (FilterHost *host = FilterHost::Active())
+        host->Log(EventKind::Window, "displayPixels (drawing is not offered by this host yet)");
+    return genericErr;
+}
+
+extern "C" void PI_CDECL HostProcessEvent(void *) {}
+
+// ---- handle procedures -----------------------------------------------------
+
+extern "C" Handle PI_CDECL HandleNew(int32_t size)
+{
+    FilterHost *host = FilterHost::Active();
+    return host != nullptr ? host->NewHandle(size) : nullptr;
+}
+
+extern "C" void PI_CDECL HandleDispose(Handle h)
+{
+    if (FilterHost *host = FilterHost::Active())
+        host->DisposeHandle(h);
+}
+
+struct HandleBlock {
+    Ptr data;  // the master pointer; a handle points here
+    int32_t size;
+};
+
+HandleBlock *BlockOf(Handle h)
+{
+    return reinterpret_cast<HandleBlock *>(h);
+}
+
+extern "C" int32_t PI_CDECL HandleGetSize(Handle h)
+{
+    FilterHost *host = FilterHost::Active();
+    return host != nullptr && host->OwnsHandle(h) ? BlockOf(h)->size : 0;
+}
+
+extern "C" OSErr PI_CDECL HandleSetSize(Handle h, int32_t size)
+{
+    FilterHost *host = FilterHost::Active();
+    if (host == nullptr || !host->OwnsHandle(h) || size < 0)
+        return paramErr;
+    char *data = static_cast<char *>(std::realloc(BlockOf(h)->data, size_t(size) + 1));
+    if (data == nullptr)
+        return memFullErr;
+    BlockOf(h)->data = data;
+    BlockOf(h)->size = size;
+    host->Log(EventKind::Handle, "setSize " + std::to_string(size));
+    return noErr;
+}
+
+extern "C" Ptr PI_CDECL HandleLock(Handle h, Boolean)
+{
+    FilterHost *host = FilterHost::Active();
+    return host != nullptr && host->OwnsHandle(h) ? *h : nullptr;
+}
+
+extern "C" void PI_CDECL HandleUnlock(Handle) {}
+extern "C" void PI_CDECL HandleRecoverSpace(int32_t) {}
+
+// ---- basic suite -----------------------------------------------------------
+
+extern "C" SPErr PI_CDECL BasicAcquire(const char *name, int32_t version, const void **suite)
+{
+    FilterHost *host = FilterHost::Active();
+    return host != nullptr ? host->AcquireSuite(name, version, suite) : kSuiteNotFound;
+}
+
+extern "C" SPErr PI_CDECL BasicRelease(const char *name, int32_t version)
+{
+    FilterHost *host = FilterHost::Active();
+    return host != nullptr ? host->ReleaseSuite(name, version) : kSuiteNotFound;
+}
+
+extern "C" int32_t PI_CDECL BasicIsEqual(const char *a, const char *b)
+{
+    return a != nullptr && b != nullptr && std::strcmp(a, b) == 0;
+}
+
+extern "C" SPErr PI_CDECL BasicAllocate(int32_t size, void **block)
+{
+    *block = size >= 0 ? std::malloc(size_t(size) + 1) : nullptr;
+    return *block != nullptr ? 0 : memFullErr;
+}
+
+extern "C" SPErr PI_CDECL BasicFree(void *block)
+{
+    std::free(block);
+    return 0;
+}
+
+extern "C" SPErr PI_CDECL BasicReallocate(void *block, int32_t size, void **newBlock)
+{
+    *newBlock = size >= 0 ? std::realloc(block, size_t(size) + 1) : nullptr;
+    return *newBlock != nullptr ? 0 : memFullErr;
+}
+
+extern "C" SPErr PI_CDECL BasicUndefined()
+{
+    return kNotImplemented;
+}
+
+// ---- buffer suite ----------------------------------------------------------
+
+extern "C" Ptr PI_CDECL BufferNew(uint32_t *requested, uint32_t minimum)
+{
+    FilterHost *host = FilterHost::Active();
+    return host != nullptr ? host->NewBuffer(requested, minimum) : nullptr;
+}
+
+extern "C" void PI_CDECL BufferDispose(Ptr *buffer)
+{
+    if (FilterHost *host = FilterHost::Active())
+        host->DisposeBuffer(buffer);
+}
+
+extern "C" uint32_t PI_CDECL BufferGetSize(Ptr buffer)
+{
+    FilterHost *host = FilterHost::Active();
+    return host != nullptr ? host->BufferSize(buffer) : 0;
+}
+
+extern "C" uint32_t PI_CDECL BufferGetSpace()
+{
+    return 1u << 30;
+}
+
+// ---- channel-ports suite ---------------------------------------------------
+
+HostPort *PortOf(PIChannelPort port)
+{
+    FilterHost *host = FilterHost::Active();
+    return host != nullptr ? host->FindPort(port) : nullptr;
+}
+
+extern "C" SPErr PI_CDECL PortCountLevels(PIChannelPort port, int32_t *count)
+{
+    if (PortOf(port) == nullptr)
+        return errUnknownPort;
+    *count = 1;
+    return 0;
+}
+
+extern "C" SPErr PI_CDECL PortGetDepth(PIChannelPort port, int32_t level, int32_t *depth)
+{
+    HostPort *p = PortOf(port);
+    if (p == nullptr)
+        return errUnknownPort;
+    *depth = p->depth;
+    return 0;
+}
+
+extern "C" SPErr PI_CDECL PortGetDataBounds(PIChannelPort port, int32_t, VRect *bounds)
+{
+    HostPort *p = PortOf(port);
+    if (p == nullptr)
+        return errUnknownPort;
+    *bounds = p->bounds;
+    return 0;
+}
+
+extern "C" SPErr PI_CDECL PortGetWriteLimit(PIChannelPort port, int32_t, VRect *bounds)
+{
+    HostPort *p = PortOf(port);
+    if (p == nullptr)
+        return errUnknownPort;
+    *bounds = p->writable ? p->bounds : VRect{0, 0, 0, 0};
+    return 0;
+}
+
+extern "C" SPErr PI_CDECL PortCanRead(PIChannelPort port, Boolean *canRead)
+{
+    if (PortOf(port) == nullptr)
+        return errUnknownPort;
+    *canRead = 1;
+    return 0;
+}
+
+extern "C" SPErr PI_CDECL PortCanWrite(PIChannelPort port, Boolean *canWrite)
+{
+    HostPort *p = PortOf(port);
+    if (p == nullptr)
+        return errUnknownPort;
+    *canWrite = p->writable ? 1 : 0;
+    return 0;
+}
+
+extern "C" SPErr PI_CDECL PortNew(PIChannelPort *port, const VRect *rect, int32_t depth, Boolean)
+{
+    FilterHost *host = FilterHost::Active();
+    if (host == nullptr || port == nullptr || rect == nullptr)
+        return paramErr;
+    *port = nullptr;
+    if (depth != 8 && depth != 16)
+        return errUnsupportedDepth;
+    HostPort *p = host->NewPort(*rect, depth);
+    if (p == nullptr)
+        return memFullErr;
+    *port = p;
+    return 0;
+}
+
+extern "C" SPErr PI_CDECL PortDispose(PIChannelPort *port)
+{
+    FilterHost *host = FilterHost::Active();
+    if (host == nullptr || port == nullptr)
+        return paramErr;
+    if (!host->DisposePort(*port))
+        return errUnknownPort;
+    *port = nullptr;
+    return 0;
+}
+
+// Operations that this host does not offer yet answer "not implemented".
+extern "C" SPErr PI_CDECL PortGetTilingGrid(PIChannelPort, int32_t, VPoint *, VPoint *) { return kNotImplemented; }
+extern "C" SPErr PI_CDECL PortGetSupportRect(PIChannelPort, int32_t, const VRect *, int32_t *, VRect *) { return kNotImplemented; }
+extern "C" SPErr PI_CDECL PortGetDependentRect(PIChannelPort, int32_t, const VRect *, int32_t, VRect *) { return kNotImplemented; }
+extern "C" SPErr PI_CDECL PortReadPixels(PIChannelPort, int32_t, VRect *, const PixelMemoryDesc *) { return kNotImplemented; }
+extern "C" SPErr PI_CDECL PortWritePixels(PIChannelPort, VRect *, const PixelMemoryDesc *) { return kNotImplemented; }
+extern "C" SPErr PI_CDECL PortReadScaled(PIChannelPort, VRect *, const PSScaling *, const PixelMemoryDesc *) { return kNotImplemented; }
+extern "C" SPErr PI_CDECL PortFindSource(PIChannelPort, const VRect *, const PSScaling *, int32_t, int32_t *, VRect *, VRect *) { return kNotImplemented; }
+extern "C" SPErr PI_CDECL PortSupportsOperation(const char *, Boolean *supported)
+{
+    if (supported != nullptr)
+        *supported = 0;
+    return 0;
+}
+extern "C" SPErr PI_CDECL PortApplyOperation(const char *, PIChannelPort, PIChannelPort, PIChannelPort, void *, VRect *) { return kNotImplemented; }
+extern "C" SPErr PI_CDECL PortAddOperation(const char *, ChannelPortOperationProc, void *) { return kNotImplemented; }
+extern "C" SPErr PI_CDECL PortRemoveOperation(const char *, void **) { return kNotImplemented; }
+extern "C" SPErr PI_CDECL PortNewCopyOnWrite(PIChannelPort *, PIChannelPort, VRect *, Boolean) { return kNotImplemented; }
+extern "C" SPErr PI_CDECL PortFreeze(PIChannelPort) { return kNotImplemented; }
+extern "C" SPErr PI_CDECL PortRestore(PIChannelPort, VRect *) { return kNotImplemented; }
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND CreateMainWindow()
+{
+    static ATOM atom = 0;
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    if (atom == 0) {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = MainWindowProc;
+        wc.hInstance = instance;
+        wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+        wc.lpszClassName = "UmbroluxFilterHost";
+        atom = RegisterClassA(&wc);
+    }
+    return CreateWindowA("UmbroluxFilterHost", "Filter host", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                         CW_USEDEFAULT, 640, 480, nullptr, nullptr, instance, nullptr);
+}
+
+} // namespace
+
+const char *EventKindName(EventKind kind)
+{
+    switch (kind) {
+    case EventKind::Selector: return "selector";
+    case EventKind::Suite: return "suite";
+    case EventKind::Handle: return "handle";
+    case EventKind::Buffer: return "buffer";
+    case EventKind::Port: return "port";
+    case EventKind::Window: return "window";
+    case EventKind::Progress: return "progress";
+    case EventKind::Advance: return "advance";
+    default: return "failure";
+    }
+}
+
+FilterHost *FilterHost::Active()
+{
+    return gActiveHost;
+}
+
+FilterHost::FilterHost() : record_(), platform_(), handleProcs_(), basicSuite_(), bufferSuite_(),
+                           portsSuite_(), documentInfo_()
+{
+    mainWindow_ = CreateMainWindow();
+    platform_.hwnd = mainWindow_;
+    windows.Install();
+    windows.onMessageBox = [this](const MessageBoxSeen &box) {
+        std::string owner = box.owner == nullptr ? "no owner" : box.owner == mainWindow_ ? "the host window" : "another window";
+        Log(EventKind::Window, "message box \"" + box.caption + "\": \"" + box.text + "\" (icon " +
+                                   MessageBoxIconName(box.icon) + ", " + owner + ")");
+    };
+
+    handleProcs_.handleProcsVersion = kCurrentHandleProcsVersion;
+    handleProcs_.numHandleProcs = kCurrentHandleProcsCount;
+    handleProcs_.newProc = HandleNew;
+    handleProcs_.disposeProc = HandleDispose;
+    handleProcs_.getSizeProc = HandleGetSize;
+    handleProcs_.setSizeProc = HandleSetSize;
+    handleProcs_.lockProc = HandleLock;
+    handleProcs_.unlockProc = HandleUnlock;
+    handleProcs_.recoverSpaceProc = HandleRecoverSpace;
+    handleProcs_.disposeRegularHandleProc = HandleDispose;
+
+    basicSuite_ = {BasicAcquire, BasicRelease, BasicIsEqual, BasicAllocate,
+                   BasicFree, BasicReallocate, BasicUndefined};
+    bufferSuite_ = {BufferNew, BufferDispose, BufferGetSize, BufferGetSpace};
+    portsSuite_ = {PortCountLevels, PortGetDepth, PortGetDataBounds, PortGetWriteLimit,
+                   PortGetTilingGrid, PortGetSupportRect, PortGetDependentRect, PortCanRead,
+                   PortCanWrite, PortReadPixels, PortWritePixels, PortReadScaled,
+                   PortFindSource, PortNew, PortDispose, PortSupportsOperation,
+                   PortApplyOperation, PortAddOperation, PortRemoveOperation,
+                   PortNewCopyOnWrite, PortFreeze, PortRestore};
+}
+
+FilterHost::~FilterHost()
+{
+    Unload();
+    ReleaseParameters();
+    windows.Uninstall();
+    if (mainWindow_ != nullptr)
+        DestroyWindow(mainWindow_);
+}
+
+bool FilterHost::Load(const std::string &modulePath, std::string *error)
+{
+    Unload();
+    module_ = LoadLibraryA(modulePath.c_str());
+    if (module_ == nullptr) {
+        if (error != nullptr)
+            *error = "cannot load " + modulePath + " (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    entry_ = reinterpret_cast<PluginEntryProc>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module_, "PluginMain")));
+    if (entry_ == nullptr) {
+        if (error != nullptr)
+            *error = modulePath + " is not a filter: it exports no PluginMain";
+        FreeLibrary(module_);
+        module_ = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void FilterHost::Unload()
+{
+    if (module_ != nullptr)
+        FreeLibrary(module_);
+    module_ = nullptr;
+    entry_ = nullptr;
+}
+
+void FilterHost::Log(EventKind kind, std::string text)
+{
+    events.push_back(HostEvent{kind, std::move(text)});
+}
+
+size_t FilterHost::CountEvents(EventKind kind, const std::string &prefix) const
+{
+    size_t n = 0;
+    for (const HostEvent &e : events)
+        if (e.kind == kind && e.text.compare(0, prefix.size(), prefix) == 0)
+            ++n;
+    return n;
+}
+
+int16_t FilterHost::Call(int16_t selector, void *paramBlock)
+{
+    ActiveScope scope(this);
+    intptr_t data = 0;
+    int16_t result = 0x7A7A;  // a value the plug-in must overwrite
+    entry_(selector, paramBlock, &data, &result);
+    Log(EventKind::Selector, std::string(SelectorName(selector)) + " -> " + std::to_string(result));
+    return result;
+}
+
+void FilterHost::BuildDocumentInfo(Document &document)
+{
+    documentInfo_ = ReadImageDocumentDesc();
+    documentInfo_.minVersion = 0;
+    documentInfo_.maxVersion = 1;
+    documentInfo_.imageMode = document.mode;
+    documentInfo_.depth = document.depth;
+    documentInfo_.bounds = VRect{0, 0, document.height, document.width};
+    documentInfo_.hResolution = documentInfo_.vResolution = 72 << 16;
+    for (int i = 0; i < 256; ++i)
+        documentInfo_.redLUT[i] = documentInfo_.greenLUT[i] = documentInfo_.blueLUT[i] = uint8_t(i);
+
+    const int32_t colourPlanes = document.PlaneCount() - (document.hasTransparency ? 1 : 0);
+    channelDescs_.assign(size_t(document.PlaneCount()), ReadChannelDesc());
+    static const char *const kNames[] = {"Red", "Green", "Blue", "Channel 4", "Channel 5"};
+    for (int32_t p = 0; p < document.PlaneCount(); ++p) {
+        auto port = std::make_unique<HostPort>();
+        port->name = kNames[p < 4 ? p : 4];
+        port->depth = document.depth;
+        port->bounds = documentInfo_.bounds;
+        port->document = &document;
+        port->plane = p;
+        ReadChannelDesc &desc = channelDescs_[size_t(p)];
+        desc.minVersion = 0;
+        desc.maxVersion = 1;
+        desc.port = port.get();
+        desc.bounds = port->bounds;
+        desc.depth = document.depth;
+        desc.tileSize = VPoint{256, 256};
+        desc.target = 1;
+        desc.shown = 1;
+        desc.channelType = int16_t(p < 3 ? p + 1 : 0);
+        desc.name = kNames[p < 4 ? p : 4];
+        ports_.push_back(std::move(port));
+    }
+    for (int32_t p = 0; p + 1 < colourPlanes; ++p)
+        channelDescs_[size_t(p)].next = &channelDescs_[size_t(p) + 1];
+    documentInfo_.targetCompositeChannels = colourPlanes > 0 ? &channelDescs_[0] : nullptr;
+    documentInfo_.mergedCompositeChannels = documentInfo_.targetCompositeChannels;
+    if (document.hasTransparency) {
+        documentInfo_.targetTransparency = &channelDescs_.back();
+        documentInfo_.mergedTransparency = &channelDescs_.back();
+    }
+}
+
+void FilterHost::BuildRecord(Document &document)
+{
+    record_ = FilterRecord();
+    FilterRecord &r = record_;
+    const int16_t width = int16_t(document.width > 32767 ? 32767 : document.width);
+    const int16_t height = int16_t(document.height > 32767 ? 32767 : document.height);
+    r.abortProc = HostAbort;
+    r.progressProc = HostProgress;
+    r.parameters = parameters_;
+    r.imageSize = Point{height, width};
+    r.planes = int16_t(document.PlaneCount());
+    r.filterRect = Rect{0, 0, height, width};
+    r.background = RGBColor{0xFFFF, 0xFFFF, 0xFFFF};
+    r.foreground = RGBColor{0, 0, 0};
+    r.maxSpace = 1 << 30;
+    r.backColor[0] = r.backColor[1] = r.backColor[2] = 255;
+    r.hostSig = MakeOSType('U', 'M', 'B', 'X');
+    r.imageMode = document.mode;
+    r.imageHRes = r.imageVRes = 72 << 16;
+    r.wholeSize = r.imageSize;
+    r.platformData = &platform_;
+    r.processEvent = HostProcessEvent;
+    r.displayPixels = HostDisplayPixels;
+    r.handleProcs = behaviour.noHandleProcs ? nullptr : &handleProcs_;
+    r.filterCase = document.hasTransparency ? 4 : 1;
+    r.advanceState = HostAdvanceState;
+    r.supportsAbsolute = 1;
+    r.inputRate = r.maskRate = 1 << 16;
+    const int16_t layerPlanes = int16_t(document.PlaneCount() - (document.hasTransparency ? 1 : 0));
+    r.inLayerPlanes = r.outLayerPlanes = r.absLayerPlanes = layerPlanes;
+    r.inTransparencyMask = r.outTransparencyMask = r.absTransparencyMask = document.hasTransparency ? 1 : 0;
+    const int32_t sampleBytes = document.depth == 16 ? 2 : 1;
+    r.inColumnBytes = r.outColumnBytes = sampleBytes * document.PlaneCount();
+    r.inPlaneBytes = r.outPlaneBytes = sampleBytes;
+    r.inTileHeight = r.inTileWidth = r.outTileHeight = r.outTileWidth = 256;
+    r.absTileHeight = r.absTileWidth = r.maskTileHeight = r.maskTileWidth = 256;
+    r.documentInfo = behaviour.noDocumentInfo ? nullptr : &documentInfo_;
+    r.sSPBasic = behaviour.noBasicSuite ? nullptr : &basicSuite_;
+    r.depth = document.depth;
+}
+
+void FilterHost::Attach(Document &document)
+{
+    Detach();
+    document_ = &document;
+    BuildDocumentInfo(document);
+    BuildRecord(document);
+}
+
+void FilterHost::Detach()
+{
+    // The document's own ports go with it; the plug-in's ports are leaks
+    // and stay listed until CheckLeaks reports them.
+    for (auto it = ports_.begin(); it != ports_.end();)
+        it = (*it)->createdByPlugin ? it + 1 : ports_.erase(it);
+    channelDescs_.clear();
+    document_ = nullptr;
+}
+
+void FilterHost::ReleaseParameters()
+{
+    if (parameters_ != nullptr && handles_.count(parameters_) != 0) {
+        HandleBlock *block = BlockOf(parameters_);
+        std::free(block->data);
+        delete block;
+        handles_.erase(parameters_);
+    }
+    parameters_ = nullptr;
+}
+
+RunReport FilterHost::Run(Document &document)
+{
+    RunReport report;
+    if (!Loaded()) {
+        report.failures.push_back("no module loaded");
+        return report;
+    }
+    Attach(document);
+    auto call = [&](int16_t selector) {
+        const int16_t result = Call(selector, &record_);
+        report.calls.push_back(SelectorCall{selector, result});
+        report.result = result;
+        return result;
+    };
+
+    bool ok = true;
+    if (!behaviour.repeatLastFilter) {
+        ok = call(filterSelectorParameters) == noErr;
+        parameters_ = record_.parameters;
+    }
+    if (ok)
+        ok = call(filterSelectorPrepare) == noErr;
+    if (ok)
+        ok = call(filterSelectorStart) == noErr;
+    if (ok) {
+        int continues = 0;
+        while (!(Empty(record_.inRect) && Empty(record_.outRect) && Empty(record_.maskRect))) {
+            if (++continues > behaviour.continueLimit) {
+                report.failures.push_back("the plug-in never emptied its rectangles (in " +
+                                          RectText(record_.inRect) + ", out " +
+                                          RectText(record_.outRect) + ", mask " +
+                                          RectText(record_.maskRect) + ")");
+                ok = false;
+                break;
+            }
+            if (call(filterSelectorContinue) != noErr) {
+                ok = false;
+                break;
+            }
+        }
+    }
+    // A host calls finish only after a successful start.
+    if (ok) {
+        call(filterSelectorFinish);
+        report.finished = true;
+    }
+    report.leaks = CheckLeaks();
+    for (const std::string &w : windows.unexpectedWindows)
+        report.failures.push_back("unexpected window: " + w);
+    Detach();
+    return report;
+}
+
+RunReport FilterHost::About()
+{
+    RunReport report;
+    if (!Loaded()) {
+        report.failures.push_back("no module loaded");
+        return report;
+    }
+    AboutRecord about = {};
+    about.platformData = &platform_;
+    about.sSPBasic = behaviour.noBasicSuite ? nullptr : &basicSuite_;
+    const int16_t result = Call(filterSelectorAbout, &about);
+    report.calls.push_back(SelectorCall{filterSelectorAbout, result});
+    report.result = result;
+    report.leaks = CheckLeaks();
+    return report;
+}
+
+std::vector<std::string> FilterHost::CheckLeaks()
+{
+    std::vector<std::string> leaks;
+    for (auto &entry : suiteCounts_)
+        if (entry.second != 0)
+            leaks.push_back("suite \"" + entry.first + "\" left acquired " + std::to_string(entry.second) +
+                            " time(s)");
+    suiteCounts_.clear();
+    for (auto &entry : bufferSizes_)
+        leaks.push_back("buffer of " + std::to_string(entry.second) + " bytes not disposed");
+    buffers_.clear();
+    bufferSizes_.clear();
+    for (Handle h : std::set<Handle>(handles_))
+        if (h != parameters_) {
+            leaks.push_back("handle of " + std::to_string(BlockOf(h)->size) + " bytes not disposed");
+            HandleBlock *block = BlockOf(h);
+            std::free(block->data);
+            delete block;
+            handles_.erase(h);
+        }
+    for (auto it = ports_.begin(); it != ports_.end();) {
+        if ((*it)->createdByPlugin) {
+            leaks.push_back("channel port \"" + (*it)->name + "\" not disposed");
+            it = ports_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return leaks;
+}
+
+SPErr FilterHost::AcquireSuite(const char *name, int32_t version, const void **suite)
+{
+    const std::string n = name != nullptr ? name : "";
+    const std::string what = "acquire \"" + n + "\" v" + std::to_string(version);
+    if (suite == nullptr) {
+        Log(EventKind::Suite, what + " refused: no result pointer");
+        return paramErr;
+    }
+    *suite = nullptr;
+    if (n == behaviour.refusedSuite) {
+        Log(EventKind::Suite, what + " refused");
+        return kSuiteNotFound;
+    }
+    if (n == behaviour.nullSuite) {
+        Log(EventKind::Suite, what + " answered with no suite");
+        ++suiteCounts_[n];
+        return 0;
+    }
+    if (n == kPSBufferSuite && version == kPSBufferSuiteVersion1)
+        *suite = &bufferSuite_;
+    else if (n == kPSChannelPortsSuite && version == kPSChannelPortsSuiteVersion3)
+        *suite = &portsSuite_;
+    if (*suite == nullptr) {
+        Log(EventKind::Suite, what + " not found");
+        return kSuiteNotFound;
+    }
+    Log(EventKind::Suite, what);
+    ++suiteCounts_[n];
+    return 0;
+}
+
+SPErr FilterHost::ReleaseSuite(const char *name, int32_t version)
+{
+    const std::string n = name != nullptr ? name : "";
+    Log(EventKind::Suite, "release \"" + n + "\" v" + std::to_string(version));
+    auto it = suiteCounts_.find(n);
+    if (it == suiteCounts_.end() || it->second <= 0) {
+        Log(EventKind::Failure, "release of \"" + n + "\" that was not acquired");
+        return kSuiteNotFound;
+    }
+    --it->second;
+    return 0;
+}
+
+Handle FilterHost::NewHandle(int32_t size)
+{
+    Log(EventKind::Handle, "new " + std::to_string(size) +
+                               (behaviour.failHandleAllocation ? " (refused)" : ""));
+    if (behaviour.failHandleAllocation || size < 0)
+        return nullptr;
+    auto *block = new HandleBlock{static_cast<Ptr>(std::calloc(size_t(size) + 1, 1)), size};
+    if (block->data == nullptr) {
+        delete block;
+        return nullptr;
+    }
+    Handle h = reinterpret_cast<Handle>(block);
+    handles_.insert(h);
+    return h;
+}
+
+void FilterHost::DisposeHandle(Handle h)
+{
+    Log(EventKind::Handle, "dispose");
+    if (h == nullptr || handles_.count(h) == 0) {
+        Log(EventKind::Failure, "dispose of an unknown handle");
+        return;
+    }
+    HandleBlock *block = BlockOf(h);
+    std::free(block->data);
+    delete block;
+    handles_.erase(h);
+    if (h == parameters_)
+        parameters_ = nullptr;
+}
+
+Ptr FilterHost::NewBuffer(uint32_t *requested, uint32_t minimum)
+{
+    const uint32_t size = requested != nullptr && *requested > minimum ? *requested : minimum;
+    Log(EventKind::Buffer, "new " + std::to_string(size));
+    std::unique_ptr<char[]> memory(new (std::nothrow) char[size_t(size) + 1]);
+    if (!memory)
+        return nullptr;
+    Ptr p = memory.get();
+    buffers_[p] = std::move(memory);
+    bufferSizes_[p] = size;
+    if (requested != nullptr)
+        *requested = size;
+    return p;
+}
+
+void FilterHost::DisposeBuffer(Ptr *buffer)
+{
+    if (buffer == nullptr || *buffer == nullptr)
+        return;
+    Log(EventKind::Buffer, "dispose " + std::to_string(BufferSize(*buffer)));
+    if (buffers_.erase(*buffer) == 0)
+        Log(EventKind::Failure, "dispose of an unknown buffer");
+    bufferSizes_.erase(*buffer);
+    *buffer = nullptr;
+}
+
+uint32_t FilterHost::BufferSize(Ptr buffer) const
+{
+    auto it = bufferSizes_.find(buffer);
+    return it != bufferSizes_.end() ? it->second : 0;
+}
+
+HostPort *FilterHost::FindPort(PIChannelPort port) const
+{
+    for (const auto &p : ports_)
+        if (p.get() == port)
+            return p.get();
+    return nullptr;
+}
+
+HostPort *FilterHost::NewPort(const VRect &rect, int32_t depth)
+{
+    const int64_t width = int64_t(rect.right) - rect.left;
+    const int64_t height = int64_t(rect.bottom) - rect.top;
+    if (width < 0 || height < 0 || width * height > (int64_t(1) << 31))
+        return nullptr;
+    auto port = std::make_unique<HostPort>();
+    port->name = "scratch " + std::to_string(ports_.size());
+    port->depth = depth;
+    port->bounds = rect;
+    port->writable = true;
+    port->createdByPlugin = true;
+    port->samples.assign(size_t(width * height), 0);
+    Log(EventKind::Port, "new " + std::to_string(width) + "x" + std::to_string(height) + " depth " +
+                             std::to_string(depth));
+    ports_.push_back(std::move(port));
+    return ports_.back().get();
+}
+
+bool FilterHost::DisposePort(PIChannelPort port)
+{
+    for (auto it = ports_.begin(); it != ports_.end(); ++it)
+        if (it->get() == port && (*it)->createdByPlugin) {
+            Log(EventKind::Port, "dispose " + (*it)->name);
+            ports_.erase(it);
+            return true;
+        }
+    Log(EventKind::Failure, "dispose of an unknown port");
+    return false;
+}

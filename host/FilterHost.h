@@ -1,0 +1,127 @@
+// The emulated host: loads a filter module, builds the filter record and the
+// suites a real host offers, calls the entry point in a real host's order,
+// and records everything the module does through them.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host/WindowDriver.h"
+#include "host/core/Document.h"
+#include "plugin/HostInterface.h"
+
+enum class EventKind { Selector, Suite, Handle, Buffer, Port, Window, Progress, Advance, Failure };
+
+const char *EventKindName(EventKind kind);
+
+struct HostEvent {
+    EventKind kind;
+    std::string text;
+};
+
+// Host behaviours that tests and users can switch.
+struct HostBehaviour {
+    bool noBasicSuite = false;         // the record carries no basic suite
+    std::string refusedSuite;          // AcquireSuite fails for this name
+    std::string nullSuite;             // AcquireSuite succeeds with a null suite
+    bool noHandleProcs = false;        // the record carries no handle procedures
+    bool failHandleAllocation = false; // newProc answers null
+    bool repeatLastFilter = false;     // skip parameters, as a real host does on a repeat
+    bool noDocumentInfo = false;       // the record carries no document description
+    int continueLimit = 100000;        // continue calls before the plug-in is called stuck
+};
+
+struct SelectorCall {
+    int16_t selector;
+    int16_t result;
+};
+
+struct RunReport {
+    std::vector<SelectorCall> calls;
+    int16_t result = 0;              // the last selector's result
+    bool finished = false;           // finish was called
+    std::vector<std::string> leaks;  // anything left acquired, allocated or undisposed
+    std::vector<std::string> failures;
+
+    bool Clean() const { return leaks.empty() && failures.empty(); }
+};
+
+struct HostPort;
+
+class FilterHost {
+public:
+    FilterHost();
+    ~FilterHost();
+    FilterHost(const FilterHost &) = delete;
+    FilterHost &operator=(const FilterHost &) = delete;
+
+    bool Load(const std::string &modulePath, std::string *error);
+    void Unload();
+    bool Loaded() const { return entry_ != nullptr; }
+
+    // The whole selector sequence over the document, which receives the result.
+    RunReport Run(Document &document);
+    // Selector 0 with an about record.
+    RunReport About();
+    // One raw selector call on the record as it stands (for tests).
+    int16_t Call(int16_t selector, void *paramBlock);
+
+    // Binds the record, suites and ports to a document without running.
+    void Attach(Document &document);
+    void Detach();
+    FilterRecord &Record() { return record_; }
+    std::vector<std::string> CheckLeaks();
+
+    HostBehaviour behaviour;
+    WindowDriver windows;
+    std::vector<HostEvent> events;
+    HWND MainWindow() const { return mainWindow_; }
+
+    size_t CountEvents(EventKind kind, const std::string &prefix) const;
+
+    // Callback plumbing for the C entry points of the suites.
+    static FilterHost *Active();
+    void Log(EventKind kind, std::string text);
+    SPErr AcquireSuite(const char *name, int32_t version, const void **suite);
+    SPErr ReleaseSuite(const char *name, int32_t version);
+    Handle NewHandle(int32_t size);
+    void DisposeHandle(Handle h);
+    bool OwnsHandle(Handle h) const { return handles_.count(h) != 0; }
+    Ptr NewBuffer(uint32_t *requested, uint32_t minimum);
+    void DisposeBuffer(Ptr *buffer);
+    uint32_t BufferSize(Ptr buffer) const;
+    HostPort *FindPort(PIChannelPort port) const;
+    HostPort *NewPort(const VRect &rect, int32_t depth);
+    bool DisposePort(PIChannelPort port);
+
+private:
+    void BuildRecord(Document &document);
+    void BuildDocumentInfo(Document &document);
+    void ReleaseParameters();
+
+    HMODULE module_ = nullptr;
+    PluginEntryProc entry_ = nullptr;
+    HWND mainWindow_ = nullptr;
+    Document *document_ = nullptr;
+
+    FilterRecord record_;
+    PlatformData platform_;
+    HandleProcs handleProcs_;
+    SPBasicSuite basicSuite_;
+    PSBufferSuite1 bufferSuite_;
+    PSChannelPortsSuite3 portsSuite_;
+    ReadImageDocumentDesc documentInfo_;
+    std::vector<ReadChannelDesc> channelDescs_;
+    Handle parameters_ = nullptr;  // kept across runs, as a real host does
+
+    std::map<std::string, int> suiteCounts_;
+    std::set<Handle> handles_;
+    std::map<Ptr, std::unique_ptr<char[]>> buffers_;
+    std::map<Ptr, uint32_t> bufferSizes_;
+    std::vector<std::unique_ptr<HostPort>> ports_;
+};

@@ -1,0 +1,301 @@
+#include "host/ImageFile.h"
+
+#include <windows.h>
+#include <wincodec.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <vector>
+
+namespace {
+
+template <typename T>
+class ComPtr {
+public:
+    ComPtr() = default;
+    ~ComPtr() { Reset(); }
+    ComPtr(const ComPtr &) = delete;
+    ComPtr &operator=(const ComPtr &) = delete;
+    T **Out() { Reset(); return &p_; }
+    T *operator->() const { return p_; }
+    T *Get() const { return p_; }
+    void Reset()
+    {
+        if (p_ != nullptr)
+            p_->Release();
+        p_ = nullptr;
+    }
+
+private:
+    T *p_ = nullptr;
+};
+
+class ComScope {
+public:
+    ComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~ComScope()
+    {
+        if (SUCCEEDED(hr_))
+            CoUninitialize();
+    }
+
+private:
+    HRESULT hr_;
+};
+
+std::wstring Widen(const std::string &text)
+{
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring wide(size_t(n > 0 ? n : 1), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], n);
+    wide.resize(wcslen(wide.c_str()));
+    return wide;
+}
+
+bool Fail(std::string *error, const std::string &text, HRESULT hr = S_OK)
+{
+    if (error != nullptr) {
+        char code[32] = "";
+        if (hr != S_OK)
+            snprintf(code, sizeof code, " (0x%08lx)", static_cast<unsigned long>(hr));
+        *error = text + code;
+    }
+    return false;
+}
+
+bool CreateFactory(ComPtr<IWICImagingFactory> *factory, std::string *error)
+{
+    const HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                        IID_IWICImagingFactory,
+                                        reinterpret_cast<void **>(factory->Out()));
+    return SUCCEEDED(hr) || Fail(error, "the imaging component is not available", hr);
+}
+
+// Channel count and bits per channel of a pixel format.
+bool DescribeFormat(IWICImagingFactory *factory, const WICPixelFormatGUID &format, UINT *channels,
+                    UINT *bitsPerPixel)
+{
+    ComPtr<IWICComponentInfo> info;
+    ComPtr<IWICPixelFormatInfo> pixelInfo;
+    if (FAILED(factory->CreateComponentInfo(format, info.Out())) ||
+        FAILED(info->QueryInterface(IID_IWICPixelFormatInfo, reinterpret_cast<void **>(pixelInfo.Out()))))
+        return false;
+    return SUCCEEDED(pixelInfo->GetChannelCount(channels)) &&
+           SUCCEEDED(pixelInfo->GetBitsPerPixel(bitsPerPixel));
+}
+
+std::wstring LowerExtension(const std::string &path)
+{
+    const size_t dot = path.find_last_of('.');
+    std::wstring ext = dot == std::string::npos ? L"" : Widen(path.substr(dot));
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](wchar_t c) { return wchar_t(std::towlower(c)); });
+    return ext;
+}
+
+HRESULT Encode(IWICImagingFactory *factory, IStream *stream, const GUID &container,
+               const WICPixelFormatGUID &format, UINT width, UINT height, UINT stride,
+               std::vector<uint8_t> *pixels)
+{
+    ComPtr<IWICBitmapEncoder> encoder;
+    ComPtr<IWICBitmapFrameEncode> frame;
+    ComPtr<IPropertyBag2> options;
+    HRESULT hr;
+    if (FAILED(hr = factory->CreateEncoder(container, nullptr, encoder.Out())) ||
+        FAILED(hr = encoder->Initialize(stream, WICBitmapEncoderNoCache)) ||
+        FAILED(hr = encoder->CreateNewFrame(frame.Out(), options.Out())) ||
+        FAILED(hr = frame->Initialize(options.Get())) || FAILED(hr = frame->SetSize(width, height)))
+        return hr;
+    WICPixelFormatGUID accepted = format;
+    if (FAILED(hr = frame->SetPixelFormat(&accepted)))
+        return hr;
+    if (accepted != format)
+        return WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
+    if (FAILED(hr = frame->WritePixels(height, stride, UINT(pixels->size()), pixels->data())) ||
+        FAILED(hr = frame->Commit()))
+        return hr;
+    return encoder->Commit();
+}
+
+// Some versions of Wine's PNG encoder store 48bppRGB samples as they lie in
+// memory instead of in the file's big-endian order (its decoder is right).
+// One pixel round-tripped through memory tells which kind this is.
+bool PngEncoderSkipsByteSwap(IWICImagingFactory *factory)
+{
+    static int answer = -1;
+    if (answer >= 0)
+        return answer == 1;
+    answer = 0;
+    std::vector<uint8_t> pixel = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
+    std::vector<uint8_t> memory(4096);
+    ComPtr<IWICStream> stream;
+    ComPtr<IWICBitmapDecoder> decoder;
+    ComPtr<IWICBitmapFrameDecode> frame;
+    LARGE_INTEGER zero = {};
+    uint8_t back[6] = {};
+    if (SUCCEEDED(factory->CreateStream(stream.Out())) &&
+        SUCCEEDED(stream->InitializeFromMemory(memory.data(), DWORD(memory.size()))) &&
+        SUCCEEDED(Encode(factory, stream.Get(), GUID_ContainerFormatPng, GUID_WICPixelFormat48bppRGB, 1,
+                         1, 6, &pixel)) &&
+        SUCCEEDED(stream->Seek(zero, STREAM_SEEK_SET, nullptr)) &&
+        SUCCEEDED(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand,
+                                                   decoder.Out())) &&
+        SUCCEEDED(decoder->GetFrame(0, frame.Out())) &&
+        SUCCEEDED(frame->CopyPixels(nullptr, 6, 6, back)))
+        answer = back[0] == 0x02 && back[1] == 0x01 ? 1 : 0;
+    return answer == 1;
+}
+
+} // namespace
+
+bool LoadImageFile(const std::string &path, Document *document, std::string *error)
+{
+    ComScope com;
+    ComPtr<IWICImagingFactory> factory;
+    if (!CreateFactory(&factory, error))
+        return false;
+    if (GetFileAttributesW(Widen(path).c_str()) == INVALID_FILE_ATTRIBUTES)
+        return Fail(error, "cannot open " + path + ": no such file");
+
+    ComPtr<IWICBitmapDecoder> decoder;
+    HRESULT hr = factory->CreateDecoderFromFilename(Widen(path).c_str(), nullptr, GENERIC_READ,
+                                                    WICDecodeMetadataCacheOnDemand, decoder.Out());
+    if (FAILED(hr))
+        return Fail(error, "cannot read " + path + ": not a PNG or TIFF image this host can decode", hr);
+    GUID container = {};
+    decoder->GetContainerFormat(&container);
+    if (container != GUID_ContainerFormatPng && container != GUID_ContainerFormatTiff)
+        return Fail(error, "cannot read " + path + ": only PNG and TIFF files are supported");
+
+    ComPtr<IWICBitmapFrameDecode> frame;
+    if (FAILED(hr = decoder->GetFrame(0, frame.Out())))
+        return Fail(error, "cannot read " + path + ": no image in the file", hr);
+    UINT width = 0, height = 0;
+    WICPixelFormatGUID format = {};
+    frame->GetSize(&width, &height);
+    frame->GetPixelFormat(&format);
+    if (width == 0 || height == 0 || width > 30000 || height > 30000)
+        return Fail(error, "cannot read " + path + ": unsupported image size");
+
+    UINT channels = 0, bitsPerPixel = 0;
+    if (!DescribeFormat(factory.Get(), format, &channels, &bitsPerPixel) || channels == 0)
+        return Fail(error, "cannot read " + path + ": unknown pixel format");
+    const bool sixteen = bitsPerPixel / channels > 8;
+    const bool grey = channels <= 2;
+    const bool alpha = channels == 2 || channels == 4;
+
+    // Formats read as they are; anything else is converted to RGBA (or grey)
+    // at its depth. Wine's converter does not reach every 16-bit layout, so
+    // the common 16-bit ones are taken directly.
+    struct Layout {
+        const GUID *format;
+        int channels;
+        bool bgr;
+    };
+    const Layout direct[] = {
+        {&GUID_WICPixelFormat48bppRGB, 3, false}, {&GUID_WICPixelFormat48bppBGR, 3, true},
+        {&GUID_WICPixelFormat64bppRGBA, 4, false}, {&GUID_WICPixelFormat64bppBGRA, 4, true},
+        {&GUID_WICPixelFormat16bppGray, 1, false}, {&GUID_WICPixelFormat24bppRGB, 3, false},
+        {&GUID_WICPixelFormat24bppBGR, 3, true},   {&GUID_WICPixelFormat32bppRGBA, 4, false},
+        {&GUID_WICPixelFormat32bppBGRA, 4, true},  {&GUID_WICPixelFormat8bppGray, 1, false},
+    };
+    int outChannels = 0;
+    bool bgr = false;
+    for (const Layout &layout : direct)
+        if (*layout.format == format) {
+            outChannels = layout.channels;
+            bgr = layout.bgr;
+        }
+    ComPtr<IWICFormatConverter> converter;
+    IWICBitmapSource *source = frame.Get();
+    if (outChannels == 0) {
+        WICPixelFormatGUID target;
+        if (grey) {
+            target = sixteen ? GUID_WICPixelFormat16bppGray : GUID_WICPixelFormat8bppGray;
+            outChannels = 1;
+        } else {
+            target = sixteen ? GUID_WICPixelFormat64bppRGBA : GUID_WICPixelFormat32bppRGBA;
+            outChannels = 4;
+        }
+        if (FAILED(hr = factory->CreateFormatConverter(converter.Out())) ||
+            FAILED(hr = converter->Initialize(frame.Get(), target, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                              WICBitmapPaletteTypeCustom)))
+            return Fail(error, "cannot read " + path + ": cannot convert its pixel format", hr);
+        source = converter.Get();
+    }
+
+    const UINT sampleBytes = sixteen ? 2 : 1;
+    const UINT stride = width * UINT(outChannels) * sampleBytes;
+    std::vector<uint8_t> pixels(size_t(stride) * height);
+    if (FAILED(hr = source->CopyPixels(nullptr, stride, UINT(pixels.size()), pixels.data())))
+        return Fail(error, "cannot read " + path + ": decoding failed", hr);
+
+    const int32_t planeCount = grey ? 1 : (alpha ? 4 : 3);
+    const int16_t mode = grey ? (sixteen ? plugInModeGray16 : plugInModeGrayScale)
+                              : (sixteen ? plugInModeRGB48 : plugInModeRGBColor);
+    *document = MakeDocument(int32_t(width), int32_t(height), planeCount, sixteen ? 16 : 8, mode);
+    document->hasTransparency = alpha && !grey;
+    for (UINT y = 0; y < height; ++y) {
+        const uint8_t *row = pixels.data() + size_t(y) * stride;
+        for (UINT x = 0; x < width; ++x)
+            for (int32_t p = 0; p < planeCount; ++p) {
+                const int32_t c = bgr && p < 3 ? 2 - p : p;
+                const uint8_t *s = row + (size_t(x) * outChannels + size_t(c)) * sampleBytes;
+                document->At(p, int32_t(x), int32_t(y)) =
+                    sixteen ? FileToHost16(uint16_t(s[0] | (s[1] << 8))) : s[0];
+            }
+    }
+    return true;
+}
+
+bool SaveImageFile(const std::string &path, const Document &document, std::string *error)
+{
+    ComScope com;
+    ComPtr<IWICImagingFactory> factory;
+    if (!CreateFactory(&factory, error))
+        return false;
+
+    const std::wstring ext = LowerExtension(path);
+    GUID container;
+    if (ext == L".png")
+        container = GUID_ContainerFormatPng;
+    else if (ext == L".tif" || ext == L".tiff")
+        container = GUID_ContainerFormatTiff;
+    else
+        return Fail(error, "cannot write " + path + ": the name must end in .png, .tif or .tiff");
+
+    const bool sixteen = document.depth == 16;
+    const bool grey = document.PlaneCount() < 3;
+    const int channels = grey ? 1 : 3;
+    WICPixelFormatGUID format = grey ? (sixteen ? GUID_WICPixelFormat16bppGray : GUID_WICPixelFormat8bppGray)
+                                     : (sixteen ? GUID_WICPixelFormat48bppRGB : GUID_WICPixelFormat24bppRGB);
+    const UINT sampleBytes = sixteen ? 2 : 1;
+    const UINT stride = UINT(document.width) * UINT(channels) * sampleBytes;
+    std::vector<uint8_t> pixels(size_t(stride) * size_t(document.height));
+    for (int32_t y = 0; y < document.height; ++y)
+        for (int32_t x = 0; x < document.width; ++x)
+            for (int c = 0; c < channels; ++c) {
+                uint8_t *d = pixels.data() + size_t(y) * stride + (size_t(x) * channels + size_t(c)) * sampleBytes;
+                const uint16_t v = document.At(c, x, y);
+                if (sixteen) {
+                    const uint16_t f = HostToFile16(v);
+                    d[0] = uint8_t(f & 0xFF);
+                    d[1] = uint8_t(f >> 8);
+                } else {
+                    d[0] = uint8_t(v);
+                }
+            }
+
+    if (sixteen && container == GUID_ContainerFormatPng && PngEncoderSkipsByteSwap(factory.Get()))
+        for (size_t i = 0; i + 1 < pixels.size(); i += 2)
+            std::swap(pixels[i], pixels[i + 1]);
+
+    ComPtr<IWICStream> stream;
+    HRESULT hr;
+    if (FAILED(hr = factory->CreateStream(stream.Out())) ||
+        FAILED(hr = stream->InitializeFromFilename(Widen(path).c_str(), GENERIC_WRITE)))
+        return Fail(error, "cannot write " + path, hr);
+    if (FAILED(hr = Encode(factory.Get(), stream.Get(), container, format, UINT(document.width),
+                           UINT(document.height), stride, &pixels)))
+        return Fail(error, "cannot encode " + path, hr);
+    return true;
+}

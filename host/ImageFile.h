@@ -1,0 +1,15 @@
+// Reads and writes PNG and TIFF files, 8 or 16 bits per sample, through the
+// Windows Imaging Component.
+#pragma once
+
+#include <string>
+
+#include "host/core/Document.h"
+
+// Loads an RGB (or grey) image; 16-bit files are converted to the host's
+// 0..32768 range. A file with alpha gives a fourth, transparency plane.
+bool LoadImageFile(const std::string &path, Document *document, std::string *error);
+
+// Writes the document's colour planes at its depth; the format follows the
+// extension (.png, .tif, .tiff).
+bool SaveImageFile(const std::string &path, const Document &document, std::string *error);

@@ -1,0 +1,34 @@
+// Reads what a host needs to know about a Windows module straight from its
+// file bytes: machine type, exported names and imported DLLs. Every offset
+// read from the file is bounds-checked; a malformed file yields an error text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pe {
+
+constexpr uint16_t kMachineI386 = 0x014c;
+constexpr uint16_t kMachineAmd64 = 0x8664;
+
+struct ExportedName {
+    std::string name;
+    uint32_t rva = 0;
+};
+
+struct ModuleInfo {
+    uint16_t machine = 0;
+    bool isDll = false;
+    bool isPe32Plus = false;
+    std::vector<ExportedName> exports;
+    std::vector<std::string> importedDlls;
+};
+
+// Parses a module image held in memory. Returns false and sets *error when
+// the bytes are not a well-formed PE file.
+bool ParseModule(const std::vector<uint8_t> &bytes, ModuleInfo *info, std::string *error);
+
+bool ReadFileBytes(const std::string &path, std::vector<uint8_t> *bytes);
+
+} // namespace pe

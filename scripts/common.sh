@@ -1,0 +1,57 @@
+# Shared settings for the build, test and demo scripts. Source it.
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${UMBROLUX_BUILD_DIR:-$ROOT/build}
+export WINEDEBUG=${WINEDEBUG:--all}
+# No Mono or Gecko installers: nothing here needs them.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=${UMBROLUX_WINEPREFIX:-$BUILD/wineprefix}
+WINE64=/usr/lib/wine/wine64
+
+# True when this machine can execute 32-bit x86 programs (some kernels have
+# IA-32 emulation switched off; 32-bit Wine cannot start there).
+can_run_i386() {
+  [ -x /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1
+}
+
+# Starts a private X server on a free display; sets DISPLAY and XVFB_PID.
+start_xvfb() {
+  local n
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    # Xvfb creates its socket once it accepts clients.
+    local tries=0
+    while [ ! -e "/tmp/.X11-unix/X$n" ] && kill -0 "$XVFB_PID" 2>/dev/null && [ $tries -lt 200 ]; do
+      sleep 0.05; tries=$((tries + 1))
+    done
+    if [ -e "/tmp/.X11-unix/X$n" ]; then
+      export DISPLAY=":$n"
+      return 0
+    fi
+    kill "$XVFB_PID" 2>/dev/null || true
+  done
+  echo "cannot start Xvfb" >&2
+  return 1
+}
+
+stop_xvfb() {
+  if [ -n "${XVFB_PID:-}" ]; then
+    kill "$XVFB_PID" 2>/dev/null || true
+    wait "$XVFB_PID" 2>/dev/null || true
+    XVFB_PID=
+  fi
+}
+
+# Creates the Wine prefix once, and keeps one wineserver for the whole run.
+start_wine() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    WINEARCH=win64 "$WINE64" wineboot -i >/dev/null 2>&1 || true
+  fi
+  wineserver -p >/dev/null 2>&1 || true
+}
+
+stop_wine() {
+  wineserver -k >/dev/null 2>&1 || true
+}

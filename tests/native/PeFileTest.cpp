@@ -1,0 +1,133 @@
+// The module-file reader: on the built modules, and on damaged files that a
+// host may meet, which must give an error and never a fault.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "host/core/PeFile.h"
+
+namespace {
+
+std::vector<std::string> BuiltModules()
+{
+    std::vector<std::string> paths;
+    std::stringstream list(UMBROLUX_MODULES);
+    std::string path;
+    while (std::getline(list, path, '|'))
+        if (!path.empty())
+            paths.push_back(path);
+    return paths;
+}
+
+// A minimal, valid PE32 DLL image with one export "PluginMain" and one import.
+std::vector<uint8_t> TinyDll()
+{
+    std::vector<uint8_t> b(0x400, 0);
+    auto put16 = [&](size_t at, uint16_t v) { b[at] = uint8_t(v); b[at + 1] = uint8_t(v >> 8); };
+    auto put32 = [&](size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i)); };
+    put16(0, 0x5A4D);
+    put32(0x3C, 0x40);
+    put32(0x40, 0x00004550);
+    put16(0x44, 0x014c);     // machine
+    put16(0x46, 1);          // one section
+    put16(0x54, 224);        // optional header size
+    put16(0x56, 0x2102);     // DLL
+    put16(0x58, 0x10b);      // PE32
+    put32(0x58 + 92, 16);    // directory count
+    put32(0x58 + 96, 0x1000);       // export directory rva
+    put32(0x58 + 100, 40);
+    put32(0x58 + 104, 0x1100);      // import directory rva
+    put32(0x58 + 108, 40);
+    const size_t section = 0x58 + 224;
+    put32(section + 8, 0x200);      // virtual size
+    put32(section + 12, 0x1000);    // virtual address
+    put32(section + 16, 0x200);     // raw size
+    put32(section + 20, 0x200);     // raw offset
+    // Export directory at rva 0x1000 (file 0x200).
+    put32(0x200 + 20, 1);           // functions
+    put32(0x200 + 24, 1);           // names
+    put32(0x200 + 28, 0x1040);      // function table
+    put32(0x200 + 32, 0x1044);      // name table
+    put32(0x200 + 36, 0x1048);      // ordinal table
+    put32(0x240, 0x1234);
+    put32(0x244, 0x1050);
+    put16(0x248, 0);
+    const char name[] = "PluginMain";
+    std::copy(name, name + sizeof name, b.begin() + 0x250);
+    // Import directory at rva 0x1100 (file 0x300): one entry, then zeros.
+    put32(0x300 + 12, 0x1180);
+    put32(0x300 + 16, 0x1190);
+    const char dll[] = "KERNEL32.dll";
+    std::copy(dll, dll + sizeof dll, b.begin() + 0x380);
+    return b;
+}
+
+} // namespace
+
+TEST(PeFile, ReadsAHandMadeDll)
+{
+    pe::ModuleInfo info;
+    std::string error;
+    ASSERT_TRUE(pe::ParseModule(TinyDll(), &info, &error)) << error;
+    EXPECT_EQ(info.machine, pe::kMachineI386);
+    EXPECT_TRUE(info.isDll);
+    ASSERT_EQ(info.exports.size(), 1u);
+    EXPECT_EQ(info.exports[0].name, "PluginMain");
+    EXPECT_EQ(info.exports[0].rva, 0x1234u);
+    EXPECT_EQ(info.importedDlls, std::vector<std::string>{"KERNEL32.dll"});
+}
+
+TEST(PeFile, EveryTruncationIsAnErrorNotAFault)
+{
+    const std::vector<uint8_t> whole = TinyDll();
+    for (size_t length = 0; length < whole.size(); ++length) {
+        std::vector<uint8_t> cut(whole.begin(), whole.begin() + long(length));
+        pe::ModuleInfo info;
+        std::string error;
+        // From the import name's terminating NUL on, everything is present.
+        if (length < 0x38D) {
+            EXPECT_FALSE(pe::ParseModule(cut, &info, &error)) << length;
+        }
+    }
+}
+
+TEST(PeFile, CorruptedBytesNeverFault)
+{
+    const std::vector<uint8_t> whole = TinyDll();
+    uint32_t state = 12345;
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<uint8_t> bytes = whole;
+        for (int k = 0; k < 4; ++k) {
+            state = state * 1664525u + 1013904223u;
+            const size_t at = (state >> 8) % 0x3A0;
+            state = state * 1664525u + 1013904223u;
+            bytes[at] = uint8_t(state >> 24);
+        }
+        pe::ModuleInfo info;
+        std::string error;
+        pe::ParseModule(bytes, &info, &error);  // any answer, but no fault
+    }
+    SUCCEED();
+}
+
+TEST(PeFile, BuiltModulesExportPluginMainForTheirMachine)
+{
+    const std::vector<std::string> modules = BuiltModules();
+    if (modules.empty())
+        GTEST_SKIP() << "no built modules named";
+    for (const std::string &path : modules) {
+        std::vector<uint8_t> bytes;
+        ASSERT_TRUE(pe::ReadFileBytes(path, &bytes)) << path;
+        pe::ModuleInfo info;
+        std::string error;
+        ASSERT_TRUE(pe::ParseModule(bytes, &info, &error)) << path << ": " << error;
+        EXPECT_TRUE(info.isDll) << path;
+        const bool x64 = path.find("win64") != std::string::npos;
+        EXPECT_EQ(info.machine, x64 ? pe::kMachineAmd64 : pe::kMachineI386) << path;
+        ASSERT_EQ(info.exports.size(), 1u) << path;
+        EXPECT_EQ(info.exports[0].name, "PluginMain") << path;
+        for (const std::string &dll : info.importedDlls) {
+            EXPECT_EQ(dll.find("lib"), std::string::npos) << path << " imports " << dll;
+        }
+    }
+}

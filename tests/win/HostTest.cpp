@@ -1,0 +1,154 @@
+// The emulated host itself: what it reports about a faulty module, its
+// command line, and its image files.
+#include <cstdio>
+
+#include "TestHost.h"
+#include "host/ImageFile.h"
+
+namespace {
+
+class FaultyModuleTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(host.Load(BesideTests("Misbehaving.8bf"), &error)) << error;
+        module = GetModuleHandleA(BesideTests("Misbehaving.8bf").c_str());
+        ASSERT_NE(module, nullptr);
+    }
+    void Misbehave(int how)
+    {
+        auto set = reinterpret_cast<void(__cdecl *)(int)>(
+            reinterpret_cast<void (*)()>(GetProcAddress(module, "SetMisbehaviour")));
+        ASSERT_NE(set, nullptr);
+        set(how);
+    }
+
+    FilterHost host;
+    HMODULE module = nullptr;
+};
+
+std::string Quote(const std::string &s)
+{
+    return "\"" + s + "\"";
+}
+
+std::string TempPath(const std::string &name)
+{
+    char dir[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, dir);
+    return std::string(dir) + "umbrolux-test-" + std::to_string(GetCurrentProcessId()) + "-" + name;
+}
+
+} // namespace
+
+TEST_F(FaultyModuleTest, APlugInThatNeverEmptiesItsRectanglesIsStopped)
+{
+    Misbehave(1);
+    host.behaviour.continueLimit = 50;
+    Document d = MakeDocument(4, 4, 3, 8, plugInModeRGBColor);
+    const RunReport report = host.Run(d);
+    ASSERT_EQ(report.failures.size(), 1u);
+    EXPECT_NE(report.failures[0].find("never emptied"), std::string::npos);
+    EXPECT_EQ(host.CountEvents(EventKind::Selector, "continue"), 50u);
+    EXPECT_FALSE(report.finished);
+}
+
+TEST_F(FaultyModuleTest, ASuiteLeftAcquiredIsReported)
+{
+    Misbehave(2);
+    Document d = MakeDocument(4, 4, 3, 8, plugInModeRGBColor);
+    const RunReport report = host.Run(d);
+    ASSERT_EQ(report.leaks.size(), 1u);
+    EXPECT_NE(report.leaks[0].find(kPSBufferSuite), std::string::npos);
+    // Reported once: the next run starts from a clean slate.
+    Misbehave(0);
+    EXPECT_TRUE(host.Run(d).Clean());
+}
+
+TEST_F(FaultyModuleTest, BuffersHandlesAndPortsLeftBehindAreReported)
+{
+    Misbehave(3);
+    Document d = MakeDocument(4, 4, 3, 8, plugInModeRGBColor);
+    const RunReport report = host.Run(d);
+    ASSERT_EQ(report.leaks.size(), 3u);
+    std::string all;
+    for (const std::string &leak : report.leaks)
+        all += leak + "\n";
+    EXPECT_NE(all.find("buffer of 100 bytes"), std::string::npos) << all;
+    EXPECT_NE(all.find("handle of 10 bytes"), std::string::npos) << all;
+    EXPECT_NE(all.find("channel port"), std::string::npos) << all;
+}
+
+TEST(HostCommandLine, RunsTheFilterOverAPhotograph)
+{
+    const ProcessResult r = RunProcess(Quote(BesideTests("filterhost.exe")) + " run " + Quote(ModulePath()) +
+                                       " " + Quote(BesideTests("cliff-backlit-500x420.png")));
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_NE(r.output.find("500 x 420, RGBMode, 8-bit, 3 plane(s)"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("start      -> 1"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("LEAK"), std::string::npos) << r.output;
+}
+
+TEST(HostCommandLine, AnswersBadInputWithOneLineAndAFailureStatus)
+{
+    const std::string host = Quote(BesideTests("filterhost.exe"));
+    const std::string notAnImage = TempPath("not-an-image.png");
+    FILE *f = std::fopen(notAnImage.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("this is text, not a picture\n", f);
+    std::fclose(f);
+
+    const std::string photo = Quote(BesideTests("cliff-backlit-500x420.png"));
+    const std::vector<std::string> commands = {
+        host + " run " + Quote(ModulePath()) + " " + Quote(TempPath("missing.png")),
+        host + " run " + Quote(ModulePath()) + " " + Quote(notAnImage),
+        host + " run " + Quote(BesideTests("filterhost.exe")) + " " + photo,
+        host + " run " + photo + " " + photo,
+        host + " frobnicate",
+    };
+    for (const std::string &command : commands) {
+        const ProcessResult r = RunProcess(command);
+        EXPECT_NE(r.exitCode, 0u) << command;
+        EXPECT_FALSE(r.output.empty()) << command;
+        EXPECT_LE(std::count(r.output.begin(), r.output.end(), '\n'), 5) << r.output;
+        EXPECT_EQ(r.output.find("Document"), std::string::npos) << r.output;
+    }
+    DeleteFileA(notAnImage.c_str());
+}
+
+TEST(ImageFiles, SixteenBitSamplesSurviveASaveAndALoad)
+{
+    Document d = MakeDocument(7, 5, 3, 16, plugInModeRGB48);
+    FillTestPattern(&d, 3);
+    d.At(0, 0, 0) = 0;
+    d.At(1, 0, 0) = kHost16BitMax;
+    d.At(2, 0, 0) = 1;
+    for (const char *ext : {".png", ".tif"}) {
+        const std::string path = TempPath(std::string("sixteen") + ext);
+        std::string error;
+        ASSERT_TRUE(SaveImageFile(path, d, &error)) << error;
+        Document back;
+        ASSERT_TRUE(LoadImageFile(path, &back, &error)) << error;
+        EXPECT_EQ(back.depth, 16) << ext;
+        EXPECT_EQ(back.mode, plugInModeRGB48) << ext;
+        EXPECT_EQ(back.planes, d.planes) << ext;
+        DeleteFileA(path.c_str());
+    }
+}
+
+TEST(ImageFiles, EightBitPhotographSurvivesASaveAndALoad)
+{
+    Document photo;
+    std::string error;
+    ASSERT_TRUE(LoadImageFile(BesideTests("cliff-backlit-500x420.png"), &photo, &error)) << error;
+    EXPECT_EQ(photo.width, 500);
+    EXPECT_EQ(photo.height, 420);
+    EXPECT_EQ(photo.depth, 8);
+    const std::string path = TempPath("photo.tif");
+    ASSERT_TRUE(SaveImageFile(path, photo, &error)) << error;
+    Document back;
+    ASSERT_TRUE(LoadImageFile(path, &back, &error)) << error;
+    EXPECT_EQ(back.planes, photo.planes);
+    DeleteFileA(path.c_str());
+}
