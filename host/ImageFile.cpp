@@ -267,7 +267,9 @@ bool SaveImageFile(const std::string &path, const Document &document, std::strin
     const bool grey = document.PlaneCount() < 3;
     const int channels = grey ? 1 : 3;
     WICPixelFormatGUID format = grey ? (sixteen ? GUID_WICPixelFormat16bppGray : GUID_WICPixelFormat8bppGray)
-                                     : (sixteen ? GUID_WICPixelFormat48bppRGB : GUID_WICPixelFormat24bppRGB);
+                                     : (sixteen ? GUID_WICPixelFormat48bppRGB : GUID_WICPixelFormat24bppBGR);
+    // Every encoder takes 8-bit colour in BGR order.
+    const bool bgr = !grey && !sixteen;
     const UINT sampleBytes = sixteen ? 2 : 1;
     const UINT stride = UINT(document.width) * UINT(channels) * sampleBytes;
     std::vector<uint8_t> pixels(size_t(stride) * size_t(document.height));
@@ -275,7 +277,7 @@ bool SaveImageFile(const std::string &path, const Document &document, std::strin
         for (int32_t x = 0; x < document.width; ++x)
             for (int c = 0; c < channels; ++c) {
                 uint8_t *d = pixels.data() + size_t(y) * stride + (size_t(x) * channels + size_t(c)) * sampleBytes;
-                const uint16_t v = document.At(c, x, y);
+                const uint16_t v = document.At(bgr ? 2 - c : c, x, y);
                 if (sixteen) {
                     const uint16_t f = HostToFile16(v);
                     d[0] = uint8_t(f & 0xFF);
@@ -295,7 +297,10 @@ bool SaveImageFile(const std::string &path, const Document &document, std::strin
         FAILED(hr = stream->InitializeFromFilename(Widen(path).c_str(), GENERIC_WRITE)))
         return Fail(error, "cannot write " + path, hr);
     if (FAILED(hr = Encode(factory.Get(), stream.Get(), container, format, UINT(document.width),
-                           UINT(document.height), stride, &pixels)))
+                           UINT(document.height), stride, &pixels))) {
+        stream.Reset();
+        DeleteFileW(Widen(path).c_str());
         return Fail(error, "cannot encode " + path, hr);
+    }
     return true;
 }

@@ -50,6 +50,12 @@ start_wine() {
     WINEARCH=win64 "$WINE64" wineboot -i >/dev/null 2>&1 || true
   fi
   wineserver -p >/dev/null 2>&1 || true
+  # Without a window manager on the private X server, Wine waits two seconds
+  # for every hidden managed window to be withdrawn; unmanaged windows need
+  # no window manager at all.
+  if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+    "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+  fi
 }
 
 stop_wine() {

@@ -80,14 +80,23 @@ TEST_F(FaultyModuleTest, BuffersHandlesAndPortsLeftBehindAreReported)
     EXPECT_NE(all.find("channel port"), std::string::npos) << all;
 }
 
-TEST(HostCommandLine, RunsTheFilterOverAPhotograph)
+TEST(HostCommandLine, RunsTheFilterOverAPhotographAndWritesTheResult)
 {
+    const std::string out = TempPath("out.png");
     const ProcessResult r = RunProcess(Quote(BesideTests("filterhost.exe")) + " run " + Quote(ModulePath()) +
-                                       " " + Quote(BesideTests("cliff-backlit-500x420.png")));
+                                       " " + Quote(BesideTests("cliff-backlit-500x420.png")) + " " + Quote(out));
     EXPECT_EQ(r.exitCode, 0u) << r.output;
     EXPECT_NE(r.output.find("500 x 420, RGBMode, 8-bit, 3 plane(s)"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("start      -> 1"), std::string::npos) << r.output;
     EXPECT_EQ(r.output.find("LEAK"), std::string::npos) << r.output;
+
+    Document written, original;
+    std::string error;
+    ASSERT_TRUE(LoadImageFile(out, &written, &error)) << error;
+    ASSERT_TRUE(LoadImageFile(BesideTests("cliff-backlit-500x420.png"), &original, &error)) << error;
+    // The stand-in dialog cancels, so the image comes back unchanged.
+    EXPECT_EQ(written.planes, original.planes);
+    DeleteFileA(out.c_str());
 }
 
 TEST(HostCommandLine, AnswersBadInputWithOneLineAndAFailureStatus)
@@ -145,10 +154,13 @@ TEST(ImageFiles, EightBitPhotographSurvivesASaveAndALoad)
     EXPECT_EQ(photo.width, 500);
     EXPECT_EQ(photo.height, 420);
     EXPECT_EQ(photo.depth, 8);
-    const std::string path = TempPath("photo.tif");
-    ASSERT_TRUE(SaveImageFile(path, photo, &error)) << error;
-    Document back;
-    ASSERT_TRUE(LoadImageFile(path, &back, &error)) << error;
-    EXPECT_EQ(back.planes, photo.planes);
-    DeleteFileA(path.c_str());
+    for (const char *name : {"photo.png", "photo.tif"}) {
+        const std::string path = TempPath(name);
+        ASSERT_TRUE(SaveImageFile(path, photo, &error)) << error;
+        Document back;
+        ASSERT_TRUE(LoadImageFile(path, &back, &error)) << error;
+        EXPECT_EQ(back.depth, 8) << name;
+        EXPECT_EQ(back.planes, photo.planes) << name;
+        DeleteFileA(path.c_str());
+    }
 }

@@ -14,37 +14,49 @@ std::string BesideTests(const std::string &name)
 
 ProcessResult RunProcess(const std::string &commandLine)
 {
+    // The output goes to a file rather than a pipe: a helper process that
+    // Wine starts on the child's behalf (its desktop) inherits the handles
+    // and would keep a pipe open long after the child has ended.
     ProcessResult result;
+    char dir[MAX_PATH] = {}, path[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, dir);
+    GetTempFileNameA(dir, "out", 0, path);
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         result.exitCode = DWORD(-1);
         return result;
     }
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = writeEnd;
-    si.hStdError = writeEnd;
+    si.hStdOutput = file;
+    si.hStdError = file;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi = {};
     std::string line = commandLine;
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-        CloseHandle(readEnd);
-        CloseHandle(writeEnd);
+    const BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    CloseHandle(file);
+    if (!started) {
+        DeleteFileA(path);
         result.exitCode = DWORD(-1);
         return result;
     }
-    CloseHandle(writeEnd);
-    char chunk[4096];
-    DWORD n = 0;
-    while (ReadFile(readEnd, chunk, sizeof chunk, &n, nullptr) && n > 0)
-        result.output.append(chunk, n);
-    CloseHandle(readEnd);
     WaitForSingleObject(pi.hProcess, INFINITE);
     GetExitCodeProcess(pi.hProcess, &result.exitCode);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
+
+    HANDLE in = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+    if (in != INVALID_HANDLE_VALUE) {
+        char chunk[4096];
+        DWORD n = 0;
+        while (ReadFile(in, chunk, sizeof chunk, &n, nullptr) && n > 0)
+            result.output.append(chunk, n);
+        CloseHandle(in);
+    }
+    DeleteFileA(path);
     return result;
 }
