@@ -1,0 +1,84 @@
+// The two pixel passes of the shadow-recovery effect, as pure functions of
+// pixel spans and prepared constants: no host, no platform, no globals.
+//
+// Pass 1 turns each pixel's channel sum into an 8-bit brightness mask.
+// Pass 3 mixes a gamma-and-contrast-lifted value with the untouched sample
+// according to the (smoothed) mask. Every output is bit-identical to the
+// per-sample formula evaluated in double precision with its single-precision
+// rounding points; tables only cache values that depend on one sample value.
+#pragma once
+
+#include <cstdint>
+
+namespace engine {
+
+// Where each pixel of a block lies. Row steps in bytes; a step of 0 means
+// packed rows (width * stride samples). A 16-bit block's row starts at
+// (y * rowBytes) / 2 samples, the division truncating.
+struct BlockLayout {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t stride = 3;            // samples per pixel; the first three are R, G, B
+    bool sixteenBit = false;       // samples are uint16 in 0..32768
+    int32_t sourceRowBytes = 0;
+    int32_t destinationRowBytes = 0;
+    const uint8_t *selection = nullptr;  // one byte per pixel; 0 = outside; null = none
+    int32_t selectionRowBytes = 0;       // 0 = width bytes per row
+};
+
+// Pass 1. Writes bytes 0, 1 and 2 of each selected pixel's entry in the
+// packed mask buffer (stride bytes per pixel, whatever the depth); the
+// entries of unselected pixels are left as they are.
+void BuildMask(const void *source, uint8_t *mask, const BlockLayout &layout, float bias);
+
+// The mask value of one channel sum: s * bias * (4 or 1/32), clamped to 255,
+// truncated. A negative or not-a-number value gives 0.
+uint8_t MaskValue(uint32_t channelSum, float bias, bool sixteenBit);
+
+// The power term of one sample: ((v * (1/contrast) * 255 * K) ^ (float)(1/gamma)).
+double LiftedSample(uint32_t sample, float gamma, float contrast, bool sixteenBit);
+
+// The constants of pass 3 for one gamma, contrast and depth, with a table of
+// the power term per sample value and, for 8-bit blocks without a selection,
+// the finished result per (mask, sample) pair. About 320 KB: keep it in
+// static storage.
+class ToneCurve {
+public:
+    // Rebuilds the tables only when gamma, contrast or the depth change.
+    void Prepare(float gamma, float contrast, bool sixteenBit);
+
+    // Samples above the full scale (which a faulty host could deliver) are
+    // computed rather than looked up.
+    double Lifted(uint32_t sample) const
+    {
+        return sample <= full_ ? lifted_[sample] : LiftedSample(sample, gamma_, contrast_, sixteenBit_);
+    }
+    uint8_t Result8(uint8_t mask, uint8_t sample) const { return result8_[mask][sample]; }
+    bool SixteenBit() const { return sixteenBit_; }
+
+private:
+    bool prepared_ = false;
+    float gamma_ = 0.0f;
+    float contrast_ = 0.0f;
+    bool sixteenBit_ = false;
+    uint32_t full_ = 0;
+    double lifted_[32769] = {};
+    uint8_t result8_[256][256] = {};
+};
+
+// Pass 3. Mixes every selected pixel into the destination; unselected
+// pixels are left as they are.
+void Blend(const void *source, void *destination, const uint8_t *mask, const BlockLayout &layout,
+           const ToneCurve &curve);
+
+// One output sample from its parts, exactly as the formula reads:
+// lifted term P * w * k (* 32768/255 at 16 bits) plus (m * v) / 255,
+// rounded to single precision, clamped to the full scale, truncated; a
+// result that is not a number is 0.
+uint16_t BlendSample(double lifted, float weight, uint32_t mask, uint32_t sample, bool sixteenBit);
+
+
+// The selection weight of one selection byte, rounded to single precision.
+float SelectionWeight(uint8_t selection);
+
+} // namespace engine
