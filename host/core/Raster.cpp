@@ -1,0 +1,192 @@
+#include "host/core/Raster.h"
+
+#include <algorithm>
+
+Raster::Raster(const VRect &b, int32_t d) : bounds(b), depth(d)
+{
+    const int64_t w = int64_t(b.right) - b.left, h = int64_t(b.bottom) - b.top;
+    samples.assign(w > 0 && h > 0 ? size_t(w * h) : 0, 0);
+}
+
+bool IsEmpty(const VRect &r)
+{
+    return r.bottom <= r.top || r.right <= r.left;
+}
+
+VRect Intersect(const VRect &a, const VRect &b)
+{
+    VRect r{std::max(a.top, b.top), std::max(a.left, b.left), std::min(a.bottom, b.bottom),
+            std::min(a.right, b.right)};
+    if (IsEmpty(r))
+        r = VRect{0, 0, 0, 0};
+    return r;
+}
+
+SPErr CheckMemory(const PixelMemoryDesc &memory)
+{
+    if (memory.data == nullptr)
+        return paramErr;
+    if (memory.depth != 8 && memory.depth != 16)
+        return errUnsupportedDepth;
+    if (memory.rowBits % 8 != 0 || memory.colBits % 8 != 0 || memory.bitOffset % 8 != 0 ||
+        memory.bitOffset < 0)
+        return paramErr;
+    return noErr;
+}
+
+namespace {
+
+uint8_t *Address(const PixelMemoryDesc &memory, int64_t row, int64_t column)
+{
+    return static_cast<uint8_t *>(memory.data) + row * (memory.rowBits / 8) + column * (memory.colBits / 8) +
+           memory.bitOffset / 8;
+}
+
+void Store(const PixelMemoryDesc &memory, uint8_t *at, uint32_t sample, int32_t sampleDepth)
+{
+    if (memory.depth == 8) {
+        *at = sampleDepth == 8 ? uint8_t(sample) : Convert16To8(sample);
+    } else {
+        const uint16_t v = sampleDepth == 16 ? uint16_t(sample) : Convert8To16(sample);
+        at[0] = uint8_t(v & 0xFF);
+        at[1] = uint8_t(v >> 8);
+    }
+}
+
+uint16_t Load(const PixelMemoryDesc &memory, const uint8_t *at, int32_t channelDepth)
+{
+    if (memory.depth == 8)
+        return channelDepth == 8 ? *at : Convert8To16(*at);
+    uint32_t v = uint32_t(at[0]) | (uint32_t(at[1]) << 8);
+    if (v > 32768)
+        v = 32768;  // the host's 16-bit range ends at 32768
+    return channelDepth == 16 ? uint16_t(v) : Convert16To8(v);
+}
+
+} // namespace
+
+SPErr ReadToMemory(const RasterView &channel, VRect *area, const PixelMemoryDesc &memory)
+{
+    if (area == nullptr)
+        return paramErr;
+    if (const SPErr e = CheckMemory(memory))
+        return e;
+    const VRect requested = *area;
+    const VRect r = Intersect(requested, channel.bounds);
+    *area = r;
+    for (int32_t y = r.top; y < r.bottom; ++y)
+        for (int32_t x = r.left; x < r.right; ++x)
+            Store(memory, Address(memory, y - requested.top, x - requested.left), channel.At(x, y), channel.depth);
+    return noErr;
+}
+
+SPErr WriteFromMemory(const RasterView &channel, const VRect &writeLimit, VRect *area,
+                      const PixelMemoryDesc &memory)
+{
+    if (area == nullptr)
+        return paramErr;
+    if (const SPErr e = CheckMemory(memory))
+        return e;
+    const VRect requested = *area;
+    const VRect r = Intersect(Intersect(requested, channel.bounds), writeLimit);
+    *area = r;
+    for (int32_t y = r.top; y < r.bottom; ++y)
+        for (int32_t x = r.left; x < r.right; ++x)
+            channel.At(x, y) = Load(memory, Address(memory, y - requested.top, x - requested.left), channel.depth);
+    return noErr;
+}
+
+void Pyramid::Build(const RasterView &base, int32_t minimumSize)
+{
+    base_ = base;
+    levels_.clear();
+    RasterView below = base;
+    while (below.Width() > minimumSize || below.Height() > minimumSize) {
+        const int32_t w = (below.Width() + 1) / 2, h = (below.Height() + 1) / 2;
+        Raster level(VRect{0, 0, h, w}, base.depth);
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                uint32_t sum = 0, n = 0;
+                for (int32_t dy = 0; dy < 2; ++dy)
+                    for (int32_t dx = 0; dx < 2; ++dx) {
+                        const int32_t sx = 2 * x + dx, sy = 2 * y + dy;
+                        if (sx < below.Width() && sy < below.Height()) {
+                            sum += below.At(below.bounds.left + sx, below.bounds.top + sy);
+                            ++n;
+                        }
+                    }
+                level.samples[size_t(y) * w + x] = uint16_t((sum + n / 2) / n);
+            }
+        levels_.push_back(std::move(level));
+        below = levels_.back().View();
+    }
+}
+
+RasterView Pyramid::Level(int32_t level) const
+{
+    if (level <= 0)
+        return base_;
+    const Raster &r = levels_[size_t(level - 1)];
+    return RasterView{const_cast<uint16_t *>(r.samples.data()), r.bounds, r.depth};
+}
+
+SPErr ReadScaledToMemory(const Pyramid &pyramid, VRect *readRect, const PSScaling &scaling,
+                         const PixelMemoryDesc &memory)
+{
+    if (readRect == nullptr)
+        return paramErr;
+    if (const SPErr e = CheckMemory(memory))
+        return e;
+    const VRect &src = scaling.sourceRect, &dst = scaling.destinationRect;
+    const int64_t sw = int64_t(src.right) - src.left, sh = int64_t(src.bottom) - src.top;
+    const int64_t dw = int64_t(dst.right) - dst.left, dh = int64_t(dst.bottom) - dst.top;
+    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0)
+        return paramErr;
+    const RasterView base = pyramid.Level(0);
+
+    // The coarsest level whose pixels are still no larger than a destination pixel.
+    int32_t level = 0;
+    while (level + 1 < pyramid.LevelCount() && (int64_t(2) << level) <= sw / dw &&
+           (int64_t(2) << level) <= sh / dh)
+        ++level;
+    const RasterView source = pyramid.Level(level);
+
+    const VRect requested = *readRect;
+    const VRect r = Intersect(requested, dst);
+    *readRect = r;
+
+    // Each destination column and row covers a half-open span of source
+    // pixels, in the chosen level's coordinates.
+    auto spans = [&](int32_t from, int32_t to, int32_t dstStart, int64_t dstSize, int32_t srcStart,
+                     int64_t srcSize, int32_t baseStart, int32_t levelSize) {
+        std::vector<std::pair<int32_t, int32_t>> result;
+        for (int32_t d = from; d < to; ++d) {
+            int64_t s0 = srcStart + (int64_t(d) - dstStart) * srcSize / dstSize - baseStart;
+            int64_t s1 = srcStart + (int64_t(d) - dstStart + 1) * srcSize / dstSize - baseStart;
+            if (s1 <= s0)
+                s1 = s0 + 1;
+            int64_t l0 = s0 >> level, l1 = (s1 + (int64_t(1) << level) - 1) >> level;
+            l0 = std::max<int64_t>(0, std::min<int64_t>(l0, levelSize));
+            l1 = std::max<int64_t>(l0, std::min<int64_t>(l1, levelSize));
+            result.emplace_back(int32_t(l0), int32_t(l1));
+        }
+        return result;
+    };
+    const auto columns = spans(r.left, r.right, dst.left, dw, src.left, sw, base.bounds.left, source.Width());
+    const auto rows = spans(r.top, r.bottom, dst.top, dh, src.top, sh, base.bounds.top, source.Height());
+
+    for (size_t j = 0; j < rows.size(); ++j)
+        for (size_t i = 0; i < columns.size(); ++i) {
+            uint64_t sum = 0, n = 0;
+            for (int32_t y = rows[j].first; y < rows[j].second; ++y)
+                for (int32_t x = columns[i].first; x < columns[i].second; ++x) {
+                    sum += source.At(source.bounds.left + x, source.bounds.top + y);
+                    ++n;
+                }
+            const uint32_t v = n != 0 ? uint32_t((sum + n / 2) / n) : 0;
+            Store(memory, Address(memory, int64_t(r.top) - requested.top + int64_t(j),
+                                  int64_t(r.left) - requested.left + int64_t(i)),
+                  v, source.depth);
+        }
+    return noErr;
+}

@@ -1,0 +1,175 @@
+// The host's filters against slow references that read every window sample
+// through the padding rule directly.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "host/core/ChannelFilters.h"
+
+namespace {
+
+Raster Noise(VRect bounds, int32_t depth, uint32_t seed)
+{
+    Raster r(bounds, depth);
+    uint32_t state = seed;
+    const uint32_t top = depth == 16 ? 32769u : 256u;
+    for (uint16_t &v : r.samples) {
+        state = state * 1664525u + 1013904223u;
+        v = uint16_t((state >> 8) % top);
+    }
+    return r;
+}
+
+// Mostly saturated, like a shadow mask: a few dark blobs in 255.
+Raster MaskLike(VRect bounds, uint32_t seed)
+{
+    Raster r(bounds, 8);
+    const int32_t w = bounds.right - bounds.left;
+    uint32_t state = seed;
+    for (size_t i = 0; i < r.samples.size(); ++i) {
+        const int32_t x = int32_t(i % size_t(w)), y = int32_t(i / size_t(w));
+        state = state * 1664525u + 1013904223u;
+        const bool dark = ((x / 9) + (y / 7)) % 5 == 0;
+        r.samples[i] = dark ? uint16_t((state >> 24) % 90) : 255;
+    }
+    return r;
+}
+
+// The sample the filters see at (x, y) for `rect` and `padding`.
+uint32_t PaddedAt(const RasterView &src, const VRect &rect, int32_t x, int32_t y, int32_t padding)
+{
+    if (x >= rect.left && x < rect.right && y >= rect.top && y < rect.bottom)
+        return src.At(x, y);
+    if (padding >= 0)
+        return src.depth == 16 ? Convert8To16(uint32_t(padding)) : uint32_t(padding);
+    const int32_t cx = std::min(std::max(x, rect.left), rect.right - 1);
+    const int32_t cy = std::min(std::max(y, rect.top), rect.bottom - 1);
+    return src.At(cx, cy);
+}
+
+uint16_t GaussianReference(const RasterView &src, const VRect &rect, int32_t x, int32_t y,
+                           const std::vector<uint32_t> &w, int32_t padding)
+{
+    const int32_t m = int32_t(w.size()) / 2;
+    uint64_t sum = 0;
+    for (int32_t j = -m; j <= m; ++j)
+        for (int32_t i = -m; i <= m; ++i)
+            sum += uint64_t(w[size_t(j + m)]) * w[size_t(i + m)] * PaddedAt(src, rect, x + i, y + j, padding);
+    return uint16_t((sum + (uint64_t(1) << 31)) >> 32);
+}
+
+uint16_t MedianReference(const RasterView &src, const VRect &rect, int32_t x, int32_t y, int32_t r,
+                         int32_t padding)
+{
+    std::vector<uint32_t> window;
+    for (int32_t j = -r; j <= r; ++j)
+        for (int32_t i = -r; i <= r; ++i)
+            window.push_back(PaddedAt(src, rect, x + i, y + j, padding));
+    std::sort(window.begin(), window.end());
+    return uint16_t(window[window.size() / 2]);
+}
+
+struct Shape {
+    VRect bounds;  // of both channels
+    VRect rect;    // filtered
+};
+
+const Shape kShapes[] = {
+    {{0, 0, 1, 1}, {0, 0, 1, 1}},
+    {{0, 0, 1, 9}, {0, 0, 1, 9}},
+    {{0, 0, 23, 1}, {0, 0, 23, 1}},
+    {{0, 0, 37, 41}, {0, 0, 37, 41}},
+    {{10, 20, 50, 70}, {15, 22, 40, 69}},   // a rect inside channels with an origin
+    {{0, 0, 30, 30}, {-5, 10, 20, 90}},     // a rect reaching outside: clipped
+};
+
+} // namespace
+
+TEST(GaussianWeights, SumToOneAndAreSymmetric)
+{
+    for (double sigma : {0.2, 65541 / 65536.0, 2.5, 10.0}) {
+        const std::vector<uint32_t> w = filters::GaussianWeights(sigma);
+        ASSERT_EQ(w.size() % 2, 1u);
+        uint64_t sum = 0;
+        for (size_t i = 0; i < w.size(); ++i) {
+            sum += w[i];
+            EXPECT_EQ(w[i], w[w.size() - 1 - i]);
+        }
+        EXPECT_EQ(sum, 65536u);
+    }
+    EXPECT_EQ(filters::GaussianWeights(65541 / 65536.0).size(), 9u);  // ceil(3 * 1.00008) = 4 each side
+}
+
+TEST(GaussianBlur, MatchesTheDirectConvolution)
+{
+    for (const Shape &shape : kShapes)
+        for (int32_t depth : {8, 16})
+            for (int32_t padding : {-1, 0, 200})
+                for (Fixed radius : {65541, 3 << 15, 3 << 16}) {
+                    Raster src = Noise(shape.bounds, depth, 5), dst(shape.bounds, depth);
+                    std::fill(dst.samples.begin(), dst.samples.end(), 7);
+                    ASSERT_EQ(filters::GaussianBlur(src.View(), dst.View(), shape.rect, radius, padding), 0);
+                    const VRect r = Intersect(shape.rect, shape.bounds);
+                    const auto w = filters::GaussianWeights(radius / 65536.0);
+                    for (int32_t y = shape.bounds.top; y < shape.bounds.bottom; ++y)
+                        for (int32_t x = shape.bounds.left; x < shape.bounds.right; ++x) {
+                            const bool inside = x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+                            const uint16_t expected = inside ? GaussianReference(src.View(), r, x, y, w, padding) : 7;
+                            ASSERT_EQ(dst.View().At(x, y), expected)
+                                << x << "," << y << " depth " << depth << " padding " << padding << " radius " << radius;
+                        }
+                }
+}
+
+TEST(GaussianBlur, RefusesBadParameters)
+{
+    Raster a = Noise({0, 0, 4, 4}, 8, 1), b({0, 0, 4, 4}, 8);
+    EXPECT_NE(filters::GaussianBlur(a.View(), b.View(), a.bounds, 65536, 256), 0);
+    EXPECT_NE(filters::GaussianBlur(a.View(), b.View(), a.bounds, 65536, -2), 0);
+    EXPECT_NE(filters::GaussianBlur(a.View(), b.View(), a.bounds, -1, -1), 0);
+}
+
+TEST(MedianFilter, MatchesSortingEveryWindow)
+{
+    for (const Shape &shape : kShapes)
+        for (int32_t radius : {1, 2, 7})
+            for (int32_t padding : {-1, 0, 255})
+                for (int kind = 0; kind < 3; ++kind) {
+                    const int32_t depth = kind == 2 ? 16 : 8;
+                    Raster src = kind == 1 ? MaskLike(shape.bounds, 3) : Noise(shape.bounds, depth, 9);
+                    Raster dst(shape.bounds, depth);
+                    std::fill(dst.samples.begin(), dst.samples.end(), 7);
+                    ASSERT_EQ(filters::MedianFilter(src.View(), dst.View(), shape.rect, radius, padding), 0);
+                    const VRect r = Intersect(shape.rect, shape.bounds);
+                    for (int32_t y = shape.bounds.top; y < shape.bounds.bottom; ++y)
+                        for (int32_t x = shape.bounds.left; x < shape.bounds.right; ++x) {
+                            const bool inside = x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+                            const uint16_t expected = inside ? MedianReference(src.View(), r, x, y, radius, padding) : 7;
+                            ASSERT_EQ(dst.View().At(x, y), expected)
+                                << x << "," << y << " radius " << radius << " padding " << padding << " kind " << kind;
+                        }
+                }
+}
+
+TEST(MedianFilter, LargeMaskLikeChannelMatchesTheReference)
+{
+    // Long runs of one value and the windows around their edges.
+    Raster src = MaskLike({0, 0, 120, 300}, 11), dst({0, 0, 120, 300}, 8);
+    ASSERT_EQ(filters::MedianFilter(src.View(), dst.View(), src.bounds, 7, -1), 0);
+    for (int32_t y = 0; y < 120; ++y)
+        for (int32_t x = 0; x < 300; ++x)
+            ASSERT_EQ(dst.View().At(x, y), MedianReference(src.View(), src.bounds, x, y, 7, -1)) << x << "," << y;
+}
+
+TEST(CopyAndSet, CopyConvertsDepthsAndSetFills)
+{
+    Raster a = Noise({0, 0, 3, 5}, 16, 2), b({0, 0, 3, 5}, 8);
+    ASSERT_EQ(filters::CopyPixels(a.View(), b.View(), a.bounds), 0);
+    for (size_t i = 0; i < a.samples.size(); ++i)
+        EXPECT_EQ(b.samples[i], Convert16To8(a.samples[i]));
+    ASSERT_EQ(filters::SetPixels(b.View(), VRect{1, 1, 2, 4}, 9), 0);
+    EXPECT_EQ(b.View().At(1, 1), 9);
+    EXPECT_EQ(b.View().At(3, 1), 9);
+    EXPECT_EQ(b.View().At(0, 0), Convert16To8(a.samples[0]));
+    EXPECT_NE(filters::SetPixels(b.View(), b.bounds, 256), 0);
+}
