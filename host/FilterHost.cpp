@@ -8,18 +8,7 @@ namespace {
 
 FilterHost *gActiveHost = nullptr;
 
-// Makes a host current for the callbacks for as long as a call runs.
-class ActiveScope {
-public:
-    explicit ActiveScope(FilterHost *host) : previous_(gActiveHost) { gActiveHost = host; }
-    ~ActiveScope() { gActiveHost = previous_; }
-
-private:
-    FilterHost *previous_;
-};
-
 const SPErr kSuiteNotFound = 0x53214664;  // 'S!Fd'
-const SPErr kNotImplemented = -1;
 
 const char *SelectorName(int16_t selector)
 {
@@ -166,7 +155,7 @@ extern "C" SPErr PI_CDECL BasicReallocate(void *block, int32_t size, void **newB
 
 extern "C" SPErr PI_CDECL BasicUndefined()
 {
-    return kNotImplemented;
+    return -1;  // nothing is undefined here
 }
 
 // ---- buffer suite ----------------------------------------------------------
@@ -193,113 +182,6 @@ extern "C" uint32_t PI_CDECL BufferGetSpace()
 {
     return 1u << 30;
 }
-
-// ---- channel-ports suite ---------------------------------------------------
-
-HostPort *PortOf(PIChannelPort port)
-{
-    FilterHost *host = FilterHost::Active();
-    return host != nullptr ? host->FindPort(port) : nullptr;
-}
-
-extern "C" SPErr PI_CDECL PortCountLevels(PIChannelPort port, int32_t *count)
-{
-    if (PortOf(port) == nullptr)
-        return errUnknownPort;
-    *count = 1;
-    return 0;
-}
-
-extern "C" SPErr PI_CDECL PortGetDepth(PIChannelPort port, int32_t level, int32_t *depth)
-{
-    HostPort *p = PortOf(port);
-    if (p == nullptr)
-        return errUnknownPort;
-    *depth = p->depth;
-    return 0;
-}
-
-extern "C" SPErr PI_CDECL PortGetDataBounds(PIChannelPort port, int32_t, VRect *bounds)
-{
-    HostPort *p = PortOf(port);
-    if (p == nullptr)
-        return errUnknownPort;
-    *bounds = p->bounds;
-    return 0;
-}
-
-extern "C" SPErr PI_CDECL PortGetWriteLimit(PIChannelPort port, int32_t, VRect *bounds)
-{
-    HostPort *p = PortOf(port);
-    if (p == nullptr)
-        return errUnknownPort;
-    *bounds = p->writable ? p->bounds : VRect{0, 0, 0, 0};
-    return 0;
-}
-
-extern "C" SPErr PI_CDECL PortCanRead(PIChannelPort port, Boolean *canRead)
-{
-    if (PortOf(port) == nullptr)
-        return errUnknownPort;
-    *canRead = 1;
-    return 0;
-}
-
-extern "C" SPErr PI_CDECL PortCanWrite(PIChannelPort port, Boolean *canWrite)
-{
-    HostPort *p = PortOf(port);
-    if (p == nullptr)
-        return errUnknownPort;
-    *canWrite = p->writable ? 1 : 0;
-    return 0;
-}
-
-extern "C" SPErr PI_CDECL PortNew(PIChannelPort *port, const VRect *rect, int32_t depth, Boolean)
-{
-    FilterHost *host = FilterHost::Active();
-    if (host == nullptr || port == nullptr || rect == nullptr)
-        return paramErr;
-    *port = nullptr;
-    if (depth != 8 && depth != 16)
-        return errUnsupportedDepth;
-    HostPort *p = host->NewPort(*rect, depth);
-    if (p == nullptr)
-        return memFullErr;
-    *port = p;
-    return 0;
-}
-
-extern "C" SPErr PI_CDECL PortDispose(PIChannelPort *port)
-{
-    FilterHost *host = FilterHost::Active();
-    if (host == nullptr || port == nullptr)
-        return paramErr;
-    if (!host->DisposePort(*port))
-        return errUnknownPort;
-    *port = nullptr;
-    return 0;
-}
-
-// Operations that this host does not offer yet answer "not implemented".
-extern "C" SPErr PI_CDECL PortGetTilingGrid(PIChannelPort, int32_t, VPoint *, VPoint *) { return kNotImplemented; }
-extern "C" SPErr PI_CDECL PortGetSupportRect(PIChannelPort, int32_t, const VRect *, int32_t *, VRect *) { return kNotImplemented; }
-extern "C" SPErr PI_CDECL PortGetDependentRect(PIChannelPort, int32_t, const VRect *, int32_t, VRect *) { return kNotImplemented; }
-extern "C" SPErr PI_CDECL PortReadPixels(PIChannelPort, int32_t, VRect *, const PixelMemoryDesc *) { return kNotImplemented; }
-extern "C" SPErr PI_CDECL PortWritePixels(PIChannelPort, VRect *, const PixelMemoryDesc *) { return kNotImplemented; }
-extern "C" SPErr PI_CDECL PortReadScaled(PIChannelPort, VRect *, const PSScaling *, const PixelMemoryDesc *) { return kNotImplemented; }
-extern "C" SPErr PI_CDECL PortFindSource(PIChannelPort, const VRect *, const PSScaling *, int32_t, int32_t *, VRect *, VRect *) { return kNotImplemented; }
-extern "C" SPErr PI_CDECL PortSupportsOperation(const char *, Boolean *supported)
-{
-    if (supported != nullptr)
-        *supported = 0;
-    return 0;
-}
-extern "C" SPErr PI_CDECL PortApplyOperation(const char *, PIChannelPort, PIChannelPort, PIChannelPort, void *, VRect *) { return kNotImplemented; }
-extern "C" SPErr PI_CDECL PortAddOperation(const char *, ChannelPortOperationProc, void *) { return kNotImplemented; }
-extern "C" SPErr PI_CDECL PortRemoveOperation(const char *, void **) { return kNotImplemented; }
-extern "C" SPErr PI_CDECL PortNewCopyOnWrite(PIChannelPort *, PIChannelPort, VRect *, Boolean) { return kNotImplemented; }
-extern "C" SPErr PI_CDECL PortFreeze(PIChannelPort) { return kNotImplemented; }
-extern "C" SPErr PI_CDECL PortRestore(PIChannelPort, VRect *) { return kNotImplemented; }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -344,8 +226,18 @@ FilterHost *FilterHost::Active()
     return gActiveHost;
 }
 
+FilterHost::Session::Session(FilterHost *host) : previous_(gActiveHost)
+{
+    gActiveHost = host;
+}
+
+FilterHost::Session::~Session()
+{
+    gActiveHost = previous_;
+}
+
 FilterHost::FilterHost() : record_(), platform_(), handleProcs_(), basicSuite_(), bufferSuite_(),
-                           portsSuite_(), documentInfo_()
+                           documentInfo_()
 {
     mainWindow_ = CreateMainWindow();
     platform_.hwnd = mainWindow_;
@@ -370,12 +262,6 @@ FilterHost::FilterHost() : record_(), platform_(), handleProcs_(), basicSuite_()
     basicSuite_ = {BasicAcquire, BasicRelease, BasicIsEqual, BasicAllocate,
                    BasicFree, BasicReallocate, BasicUndefined};
     bufferSuite_ = {BufferNew, BufferDispose, BufferGetSize, BufferGetSpace};
-    portsSuite_ = {PortCountLevels, PortGetDepth, PortGetDataBounds, PortGetWriteLimit,
-                   PortGetTilingGrid, PortGetSupportRect, PortGetDependentRect, PortCanRead,
-                   PortCanWrite, PortReadPixels, PortWritePixels, PortReadScaled,
-                   PortFindSource, PortNew, PortDispose, PortSupportsOperation,
-                   PortApplyOperation, PortAddOperation, PortRemoveOperation,
-                   PortNewCopyOnWrite, PortFreeze, PortRestore};
 }
 
 FilterHost::~FilterHost()
@@ -432,7 +318,7 @@ size_t FilterHost::CountEvents(EventKind kind, const std::string &prefix) const
 
 int16_t FilterHost::Call(int16_t selector, void *paramBlock)
 {
-    ActiveScope scope(this);
+    Session session(this);
     intptr_t data = 0;
     int16_t result = 0x7A7A;  // a value the plug-in must overwrite
     entry_(selector, paramBlock, &data, &result);
@@ -458,15 +344,12 @@ void FilterHost::BuildDocumentInfo(Document &document)
     for (int32_t p = 0; p < document.PlaneCount(); ++p) {
         auto port = std::make_unique<HostPort>();
         port->name = kNames[p < 4 ? p : 4];
-        port->depth = document.depth;
-        port->bounds = documentInfo_.bounds;
-        port->document = &document;
-        port->plane = p;
+        port->view = RasterView{document.planes[size_t(p)].data(), documentInfo_.bounds, document.depth};
         ReadChannelDesc &desc = channelDescs_[size_t(p)];
         desc.minVersion = 0;
         desc.maxVersion = 1;
         desc.port = port.get();
-        desc.bounds = port->bounds;
+        desc.bounds = documentInfo_.bounds;
         desc.depth = document.depth;
         desc.tileSize = VPoint{256, 256};
         desc.target = 1;
@@ -628,6 +511,7 @@ RunReport FilterHost::About()
 std::vector<std::string> FilterHost::CheckLeaks()
 {
     std::vector<std::string> leaks;
+    portCallCounts_.clear();
     for (auto &entry : suiteCounts_)
         if (entry.second != 0)
             leaks.push_back("suite \"" + entry.first + "\" left acquired " + std::to_string(entry.second) +
@@ -656,6 +540,16 @@ std::vector<std::string> FilterHost::CheckLeaks()
     return leaks;
 }
 
+bool FilterHost::PortCallFails(const std::string &call)
+{
+    const int count = ++portCallCounts_[call];
+    auto fault = behaviour.portFaults.find(call);
+    const bool fails = fault != behaviour.portFaults.end() && (fault->second == 0 || fault->second == count);
+    if (fails)
+        Log(EventKind::Port, call + " failed as asked");
+    return fails;
+}
+
 SPErr FilterHost::AcquireSuite(const char *name, int32_t version, const void **suite)
 {
     const std::string n = name != nullptr ? name : "";
@@ -677,7 +571,7 @@ SPErr FilterHost::AcquireSuite(const char *name, int32_t version, const void **s
     if (n == kPSBufferSuite && version == kPSBufferSuiteVersion1)
         *suite = &bufferSuite_;
     else if (n == kPSChannelPortsSuite && version == kPSChannelPortsSuiteVersion3)
-        *suite = &portsSuite_;
+        *suite = &ChannelPortsSuite();
     if (*suite == nullptr) {
         Log(EventKind::Suite, what + " not found");
         return kSuiteNotFound;
@@ -779,11 +673,10 @@ HostPort *FilterHost::NewPort(const VRect &rect, int32_t depth)
         return nullptr;
     auto port = std::make_unique<HostPort>();
     port->name = "scratch " + std::to_string(ports_.size());
-    port->depth = depth;
-    port->bounds = rect;
+    port->own = Raster(rect, depth);
+    port->view = port->own.View();
     port->writable = true;
     port->createdByPlugin = true;
-    port->samples.assign(size_t(width * height), 0);
     Log(EventKind::Port, "new " + std::to_string(width) + "x" + std::to_string(height) + " depth " +
                              std::to_string(depth));
     ports_.push_back(std::move(port));

@@ -34,6 +34,11 @@ struct HostBehaviour {
     bool repeatLastFilter = false;     // skip parameters, as a real host does on a repeat
     bool noDocumentInfo = false;       // the record carries no document description
     int continueLimit = 100000;        // continue calls before the plug-in is called stuck
+    // Channel-port calls that fail: call name ("New", "WritePixelsToBaseLevel",
+    // "ReadPixelsFromLevel", "ReadScaledPixels", "ApplyOperation:<name>", "CanRead")
+    // -> which call of that name fails, from 1; 0 fails every call.
+    std::map<std::string, int> portFaults;
+    bool canReadAnswer = true;         // what CanRead answers for the document's ports
 };
 
 struct SelectorCall {
@@ -84,8 +89,22 @@ public:
 
     size_t CountEvents(EventKind kind, const std::string &prefix) const;
 
+    // Makes this host the one the suites' entry points serve, for as long as
+    // the scope lives (the host does this itself around each selector call).
+    class Session {
+    public:
+        explicit Session(FilterHost *host);
+        ~Session();
+        Session(const Session &) = delete;
+        Session &operator=(const Session &) = delete;
+
+    private:
+        FilterHost *previous_;
+    };
+
     // Callback plumbing for the C entry points of the suites.
     static FilterHost *Active();
+    bool PortCallFails(const std::string &call);
     void Log(EventKind kind, std::string text);
     SPErr AcquireSuite(const char *name, int32_t version, const void **suite);
     SPErr ReleaseSuite(const char *name, int32_t version);
@@ -114,12 +133,12 @@ private:
     HandleProcs handleProcs_;
     SPBasicSuite basicSuite_;
     PSBufferSuite1 bufferSuite_;
-    PSChannelPortsSuite3 portsSuite_;
     ReadImageDocumentDesc documentInfo_;
     std::vector<ReadChannelDesc> channelDescs_;
     Handle parameters_ = nullptr;  // kept across runs, as a real host does
 
     std::map<std::string, int> suiteCounts_;
+    std::map<std::string, int> portCallCounts_;
     std::set<Handle> handles_;
     std::map<Ptr, std::unique_ptr<char[]>> buffers_;
     std::map<Ptr, uint32_t> bufferSizes_;

@@ -1,24 +1,29 @@
-// A channel port of the emulated host: either one plane of the document
-// (read-only) or a scratch channel created by the plug-in.
+// A channel port of the emulated host: one plane of the document (read-only)
+// or a scratch channel that the plug-in created.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
+#include "host/core/Raster.h"
 #include "plugin/HostInterface.h"
-
-struct Document;
 
 struct HostChannelPort {};
 
 struct HostPort : HostChannelPort {
     std::string name;
-    int32_t depth = 8;
-    VRect bounds{};
     bool writable = false;
     bool createdByPlugin = false;
-    Document *document = nullptr;   // set for a document plane
-    int32_t plane = 0;
-    std::vector<uint16_t> samples;  // a scratch channel's own samples
+    Raster own;        // a scratch channel's samples
+    RasterView view;   // what the port reads and writes: `own` or a document plane
+    Pyramid pyramid;   // built on the first read from a level above 0 or a scaled read
+
+    const Pyramid &Levels()
+    {
+        if (pyramid.Empty())
+            pyramid.Build(view);
+        return pyramid;
+    }
 };
+
+// The channel-ports suite (version 3) that the host hands out.
+const PSChannelPortsSuite3 &ChannelPortsSuite();

@@ -21,6 +21,17 @@ public:
     void DoContinue();
     void DoFinish();
 
+    // The renderer. RenderBlock turns a block of interleaved RGB pixels into
+    // its smoothed mask and its shadow-lifted result, with the record's row
+    // steps and selection; ReadComposite copies the document's composite,
+    // scaled by the host, into an interleaved 8-bit buffer; RenderPreview
+    // renders the preview buffers. Each returns 0; host failures go to
+    // *result (RenderBlock never touches it).
+    int32_t RenderBlock(const void *source, void *destination, uint8_t *mask, int32_t width, int32_t height,
+                        int32_t stride, uint8_t sixteenBit);
+    int32_t ReadComposite(const Rect &sourceRect, const Rect &destinationRect, uint8_t *buffer);
+    int32_t RenderPreview();
+
     FilterSettings settings;  // left to static zero-initialisation
     FilterRecord *filterRecord;
     intptr_t *data;
@@ -46,6 +57,7 @@ private:
     bool AcquireSuites();
     void ReleaseSuites();
     void DisposePorts();
+    bool SmoothMask(uint8_t *mask, int32_t width, int32_t height);
 };
 
 extern FilterContext gFilterContext;

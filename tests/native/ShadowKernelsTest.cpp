@@ -1,6 +1,4 @@
-// The pixel passes against the formula, written out here on its own:
-// lifted L = P * w * (255 - m) [* 32768/255], plus (m * v) / 255, rounded to
-// single precision, clamped, truncated.
+// The pixel passes against the formula written out on its own.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "engine/ShadowKernels.h"
+#include "tests/common/ToneFormula.h"
 
 using engine::BlockLayout;
 using engine::ToneCurve;
@@ -21,18 +20,7 @@ struct Tone {
 
 uint16_t Formula(uint32_t v, uint32_t m, const uint8_t *selection, Tone tone, bool sixteen)
 {
-    const double w = selection != nullptr ? double(float(*selection * (1.0 / 255.0))) : 1.0;
-    const double c = 1.0 / double(tone.contrast);
-    const float g = float(1.0 / double(tone.gamma));
-    const double base = double(v) * c * 255.0 * (sixteen ? 1.0 / 32768.0 : 1.0 / 255.0);
-    double t = std::pow(base, double(g)) * w * (255.0 - m);
-    if (sixteen)
-        t = t * (32768.0 / 255.0);
-    const float r = float(t + double(m * v) * (1.0 / 255.0));
-    const float full = sixteen ? 32768.0f : 255.0f;
-    if (r != r)
-        return 0;
-    return uint16_t(r > full ? full : (r < 0.0f ? 0.0f : r));
+    return formula::Sample(v, m, selection, tone.gamma, tone.contrast, sixteen);
 }
 
 ToneCurve &Curve()
@@ -305,7 +293,7 @@ TEST(Block, UnselectedPixelsKeepTheirDestinationAndMaskEntry)
                 EXPECT_EQ(destination[i], 0x77) << x << "," << y;
                 continue;
             }
-            const uint8_t m = engine::MaskValue(uint32_t(source[i]) + source[i + 1] + source[i + 2], 0.5f, false);
+            const uint8_t m = formula::Mask(uint32_t(source[i]) + source[i + 1] + source[i + 2], 0.5f, false);
             EXPECT_EQ(mask[i], m);
             for (int c = 0; c < 3; ++c)
                 EXPECT_EQ(destination[i + c], Formula(source[i + c], m, &sel, {2.0f, 255.0f}, false));

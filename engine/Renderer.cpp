@@ -1,0 +1,139 @@
+// The shadow-recovery renderer: the mask and blend passes around the host's
+// smoothing of the mask through two scratch channel ports.
+#include <windows.h>
+
+#include "engine/ShadowKernels.h"
+#include "plugin/FilterContext.h"
+
+namespace {
+
+// The host's filters receive their parameter blocks as they stand: a blur of
+// 16.16 radius 65541 (about one pixel) and a median of radius 7, both
+// repeating the edge samples.
+GaussianBlurParameters gBlurParameters = {65541, kEdgeReplicationPadding};
+RadiusParameters gMedianParameters = {7, kEdgeReplicationPadding};
+
+// The tone tables live in static storage and are rebuilt only when gamma,
+// contrast or the depth change.
+engine::ToneCurve gToneCurve;
+
+bool Contains(const VRect &outer, const VRect &inner)
+{
+    return inner.top >= outer.top && inner.left >= outer.left && inner.bottom <= outer.bottom &&
+           inner.right <= outer.right;
+}
+
+// The mask buffer as the ports see it: byte `offset` of each 3-byte entry.
+PixelMemoryDesc MaskMemory(uint8_t *mask, int32_t width, int32_t offset)
+{
+    return PixelMemoryDesc{mask + offset, width * 24, 24, 0, 8};
+}
+
+} // namespace
+
+bool FilterContext::SmoothMask(uint8_t *mask, int32_t width, int32_t height)
+{
+    const VRect r = {0, 0, height, width};
+
+    // The ports keep the size of the call that created them. A larger block
+    // would make the host clip (or a careless host overrun) the transfers,
+    // so ports too small for it are made anew.
+    VRect bounds;
+    if (portA != nullptr && (channelPorts->GetDataBounds(portA, 0, &bounds) != 0 || !Contains(bounds, r)))
+        channelPorts->Dispose(&portA), portA = nullptr;
+    if (portB != nullptr && (channelPorts->GetDataBounds(portB, 0, &bounds) != 0 || !Contains(bounds, r)))
+        channelPorts->Dispose(&portB), portB = nullptr;
+
+    if (portA == nullptr && channelPorts->New(&portA, &r, 8, 1) != 0) {
+        portA = nullptr;
+        return false;
+    }
+    if (portB == nullptr && channelPorts->New(&portB, &r, 8, 1) != 0) {
+        portB = nullptr;
+        return false;
+    }
+
+    VRect area = r;
+    PixelMemoryDesc memory = MaskMemory(mask, width, 0);
+    if (channelPorts->WritePixelsToBaseLevel(portA, &area, &memory) != 0)
+        return false;
+
+    area = r;
+    channelPorts->ApplyOperation(kGaussianBlurFilter, portA, portB, nullptr, &gBlurParameters, &area);
+    area = r;
+    channelPorts->ApplyOperation(kMedianFilter, portB, portA, nullptr, &gMedianParameters, &area);
+
+    for (int32_t offset = 0; offset < 3; ++offset) {
+        area = r;
+        memory = MaskMemory(mask, width, offset);
+        if (channelPorts->ReadPixelsFromLevel(portA, 0, &area, &memory) != 0)
+            return false;
+    }
+    return true;
+}
+
+int32_t FilterContext::RenderBlock(const void *source, void *destination, uint8_t *mask, int32_t width,
+                                   int32_t height, int32_t stride, uint8_t sixteenBit)
+{
+    if (width <= 0 || height <= 0)
+        return 0;
+
+    engine::BlockLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.stride = stride;
+    layout.sixteenBit = sixteenBit != 0;
+    layout.sourceRowBytes = filterRecord->inRowBytes;
+    layout.destinationRowBytes = filterRecord->outRowBytes;
+    layout.selection = static_cast<const uint8_t *>(filterRecord->maskData);
+    layout.selectionRowBytes = filterRecord->maskRowBytes;
+
+    engine::BuildMask(source, mask, layout, settings.bias);
+    if (!SmoothMask(mask, width, height))
+        return 0;
+    gToneCurve.Prepare(settings.gamma, settings.contrast, layout.sixteenBit);
+    engine::Blend(source, destination, mask, layout, gToneCurve);
+    return 0;
+}
+
+int32_t FilterContext::ReadComposite(const Rect &sourceRect, const Rect &destinationRect, uint8_t *buffer)
+{
+    const ReadImageDocumentDesc *document = filterRecord->documentInfo;
+    const ReadChannelDesc *channel = document != nullptr ? document->targetCompositeChannels : nullptr;
+    if (channel == nullptr || channel->port == nullptr)
+        return 0;
+
+    Boolean canRead = 0;
+    if (channelPorts->CanRead(channel->port, &canRead) != 0) {
+        *result = errPlugInHostInsufficient;
+        return 0;
+    }
+    if (canRead == 0)
+        return 0;
+
+    const VRect destination = {destinationRect.top, destinationRect.left, destinationRect.bottom,
+                               destinationRect.right};
+    const PSScaling scaling = {{sourceRect.top, sourceRect.left, sourceRect.bottom, sourceRect.right},
+                               destination};
+    const int32_t planes = filterRecord->planes;
+    PixelMemoryDesc memory = {buffer, (destination.right - destination.left) * planes * 8, planes * 8, 0, 8};
+
+    // Red, green and blue into bytes 0, 1 and 2 of each pixel. A document
+    // that lists fewer channels leaves the rest unread.
+    for (int32_t i = 0; i < 3 && channel != nullptr; ++i, channel = channel->next) {
+        VRect read = destination;
+        memory.bitOffset = 8 * i;
+        if (channelPorts->ReadScaledPixels(channel->port, &read, &scaling, &memory) != 0) {
+            *result = genericErr;
+            MessageBeep(0xFFFFFFFF);
+        }
+    }
+    return 0;
+}
+
+int32_t FilterContext::RenderPreview()
+{
+    ReadComposite(previewRect, previewRect, previewMask);
+    RenderBlock(previewOriginal, previewResult, previewMask, previewRect.right, previewRect.bottom, 3, 0);
+    return 0;
+}

@@ -1,0 +1,37 @@
+// The effect's per-sample formula, written out on its own for the tests:
+// lifted L = P * w * (255 - m) [* 32768/255], plus (m * v) / 255, rounded to
+// single precision, clamped, truncated; not a number is 0.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+namespace formula {
+
+inline uint16_t Sample(uint32_t v, uint32_t m, const uint8_t *selection, float gamma, float contrast,
+                       bool sixteen)
+{
+    const double w = selection != nullptr ? double(float(*selection * (1.0 / 255.0))) : 1.0;
+    const double c = 1.0 / double(contrast);
+    const float g = float(1.0 / double(gamma));
+    const double base = double(v) * c * 255.0 * (sixteen ? 1.0 / 32768.0 : 1.0 / 255.0);
+    double t = std::pow(base, double(g)) * w * (255.0 - m);
+    if (sixteen)
+        t = t * (32768.0 / 255.0);
+    const float r = float(t + double(m * v) * (1.0 / 255.0));
+    const float full = sixteen ? 32768.0f : 255.0f;
+    if (r != r)
+        return 0;
+    return uint16_t(r > full ? full : (r < 0.0f ? 0.0f : r));
+}
+
+// The mask value before smoothing.
+inline uint8_t Mask(uint32_t sum, float bias, bool sixteen)
+{
+    const double value = double(sum) * double(bias) * (sixteen ? 0.03125 : 4.0);
+    if (!(value > 0.0))
+        return 0;
+    return value > 255.0 ? 255 : uint8_t(value);
+}
+
+} // namespace formula
