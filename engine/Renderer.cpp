@@ -13,9 +13,10 @@ namespace {
 GaussianBlurParameters gBlurParameters = {65541, kEdgeReplicationPadding};
 RadiusParameters gMedianParameters = {7, kEdgeReplicationPadding};
 
-// The tone tables live in static storage and are rebuilt only when gamma,
-// contrast or the depth change.
+// The mask and tone tables live in static storage and are rebuilt only when gamma,
+// contrast, the bias or the depth change.
 engine::ToneCurve gToneCurve;
+engine::MaskCurve gMaskCurve;
 
 bool Contains(const VRect &outer, const VRect &inner)
 {
@@ -88,7 +89,8 @@ int32_t FilterContext::RenderBlock(const void *source, void *destination, uint8_
     layout.selection = static_cast<const uint8_t *>(filterRecord->maskData);
     layout.selectionRowBytes = filterRecord->maskRowBytes;
 
-    engine::BuildMask(source, mask, layout, settings.bias);
+    gMaskCurve.Prepare(settings.bias, layout.sixteenBit);
+    engine::BuildMask(source, mask, layout, gMaskCurve);
     if (!SmoothMask(mask, width, height))
         return 0;
     gToneCurve.Prepare(settings.gamma, settings.contrast, layout.sixteenBit);

@@ -43,7 +43,7 @@ const uint8_t *SelectionRow(const BlockLayout &layout, int32_t y)
 }
 
 template <typename Sample>
-void BuildMaskOf(const void *source, uint8_t *mask, const BlockLayout &layout, float bias)
+void BuildMaskOf(const void *source, uint8_t *mask, const BlockLayout &layout, const MaskCurve &curve)
 {
     const int32_t stride = layout.stride;
     for (int32_t y = 0; y < layout.height; ++y) {
@@ -53,7 +53,7 @@ void BuildMaskOf(const void *source, uint8_t *mask, const BlockLayout &layout, f
         for (int32_t x = 0; x < layout.width; ++x, in += stride, out += stride) {
             if (selected != nullptr && selected[x] == 0)
                 continue;
-            const uint8_t m = MaskValue(uint32_t(in[0]) + in[1] + in[2], bias, sizeof(Sample) == 2);
+            const uint8_t m = curve.Value(uint32_t(in[0]) + in[1] + in[2]);
             out[0] = out[1] = out[2] = m;
         }
     }
@@ -70,14 +70,19 @@ void BlendOf(const void *source, void *destination, const uint8_t *mask, const B
         Sample *out = Row<Sample>(destination, y, layout.width, stride, layout.destinationRowBytes);
         const uint8_t *selected = SelectionRow(layout, y);
         const uint8_t *m = mask + int64_t(y) * layout.width * stride;
+        if (selected == nullptr && !sixteen) {
+            // 8 bits without a selection: the finished results per (mask, sample).
+            for (int32_t x = 0; x < layout.width; ++x, in += stride, out += stride, m += stride) {
+                const uint8_t *row = curve.Results8(m[0]);
+                const uint8_t r = uint8_t(in[0]), g = uint8_t(in[1]), b = uint8_t(in[2]);
+                out[0] = row[r];
+                out[1] = row[g];
+                out[2] = row[b];
+            }
+            continue;
+        }
         for (int32_t x = 0; x < layout.width; ++x, in += stride, out += stride, m += stride) {
             const uint32_t r = in[0], g = in[1], b = in[2];
-            if (selected == nullptr && !sixteen) {
-                out[0] = Sample(curve.Result8(m[0], uint8_t(r)));
-                out[1] = Sample(curve.Result8(m[0], uint8_t(g)));
-                out[2] = Sample(curve.Result8(m[0], uint8_t(b)));
-                continue;
-            }
             if (selected != nullptr && selected[x] == 0)
                 continue;
             const float w = selected != nullptr ? SelectionWeight(selected[x]) : 1.0f;
@@ -120,15 +125,13 @@ uint16_t BlendSample(double lifted, float weight, uint32_t mask, uint32_t sample
     if (sixteenBit)
         t *= k32768Over255;
     const double u = double(mask * sample) * kInv255;
-    const float result = float(t + u);
+    float result = float(t + u);
+    // Written so that not-a-number fails the first test and becomes 0; the
+    // two selections compile to branch-free minimum and maximum.
+    result = result > 0.0f ? result : 0.0f;
     const float full = sixteenBit ? 32768.0f : 255.0f;
-    if (std::isnan(result))
-        return 0;
-    if (result > full)
-        return uint16_t(full);
-    if (result < 0.0f)
-        return 0;
-    return uint16_t(result);
+    result = result < full ? result : full;
+    return uint16_t(int32_t(result));
 }
 
 void ToneCurve::Prepare(float gamma, float contrast, bool sixteenBit)
@@ -149,14 +152,27 @@ void ToneCurve::Prepare(float gamma, float contrast, bool sixteenBit)
     full_ = full;
 }
 
-void BuildMask(const void *source, uint8_t *mask, const BlockLayout &layout, float bias)
+void MaskCurve::Prepare(float bias, bool sixteenBit)
+{
+    if (prepared_ && Bits(bias) == Bits(bias_) && sixteenBit == sixteenBit_)
+        return;
+    const uint32_t top = sixteenBit ? 3u * 32768u : 3u * 255u;
+    for (uint32_t s = 0; s <= top; ++s)
+        values_[s] = MaskValue(s, bias, sixteenBit);
+    prepared_ = true;
+    bias_ = bias;
+    sixteenBit_ = sixteenBit;
+    top_ = top;
+}
+
+void BuildMask(const void *source, uint8_t *mask, const BlockLayout &layout, const MaskCurve &curve)
 {
     if (layout.width <= 0 || layout.height <= 0)
         return;
     if (layout.sixteenBit)
-        BuildMaskOf<uint16_t>(source, mask, layout, bias);
+        BuildMaskOf<uint16_t>(source, mask, layout, curve);
     else
-        BuildMaskOf<uint8_t>(source, mask, layout, bias);
+        BuildMaskOf<uint8_t>(source, mask, layout, curve);
 }
 
 void Blend(const void *source, void *destination, const uint8_t *mask, const BlockLayout &layout,

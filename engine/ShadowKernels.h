@@ -26,14 +26,35 @@ struct BlockLayout {
     int32_t selectionRowBytes = 0;       // 0 = width bytes per row
 };
 
-// Pass 1. Writes bytes 0, 1 and 2 of each selected pixel's entry in the
-// packed mask buffer (stride bytes per pixel, whatever the depth); the
-// entries of unselected pixels are left as they are.
-void BuildMask(const void *source, uint8_t *mask, const BlockLayout &layout, float bias);
-
 // The mask value of one channel sum: s * bias * (4 or 1/32), clamped to 255,
 // truncated. A negative or not-a-number value gives 0.
 uint8_t MaskValue(uint32_t channelSum, float bias, bool sixteenBit);
+
+// The mask value per channel sum for one bias and depth (about 96 KB: keep
+// it in static storage); rebuilt only when the bias or the depth change.
+class MaskCurve {
+public:
+    void Prepare(float bias, bool sixteenBit);
+    // Sums above three times the full scale (a faulty host's samples) are
+    // computed rather than looked up.
+    uint8_t Value(uint32_t channelSum) const
+    {
+        return channelSum <= top_ && channelSum < sizeof values_ ? values_[channelSum]
+                                                                 : MaskValue(channelSum, bias_, sixteenBit_);
+    }
+
+private:
+    bool prepared_ = false;
+    float bias_ = 0.0f;
+    bool sixteenBit_ = false;
+    uint32_t top_ = 0;
+    uint8_t values_[3 * 32768 + 1] = {};
+};
+
+// Pass 1. Writes bytes 0, 1 and 2 of each selected pixel's entry in the
+// packed mask buffer (stride bytes per pixel, whatever the depth); the
+// entries of unselected pixels are left as they are.
+void BuildMask(const void *source, uint8_t *mask, const BlockLayout &layout, const MaskCurve &curve);
 
 // The power term of one sample: ((v * (1/contrast) * 255 * K) ^ (float)(1/gamma)).
 double LiftedSample(uint32_t sample, float gamma, float contrast, bool sixteenBit);
@@ -54,6 +75,7 @@ public:
         return sample <= full_ ? lifted_[sample] : LiftedSample(sample, gamma_, contrast_, sixteenBit_);
     }
     uint8_t Result8(uint8_t mask, uint8_t sample) const { return result8_[mask][sample]; }
+    const uint8_t *Results8(uint8_t mask) const { return result8_[mask]; }
     bool SixteenBit() const { return sixteenBit_; }
 
 private:

@@ -23,8 +23,8 @@ SPErr GaussianBlur(const RasterView &source, const RasterView &destination, VRec
                    int32_t padding);
 
 // The median of the (2 radius + 1)^2 window around each sample. 8-bit
-// channels use a sliding histogram that skips windows of one value;
-// 16-bit channels select the median directly.
+// channels use column histograms (constant time per sample) and skip
+// windows of one value; 16-bit channels select the median directly.
 SPErr MedianFilter(const RasterView &source, const RasterView &destination, VRect rect, int32_t radius,
                    int32_t padding);
 

@@ -29,6 +29,13 @@ ToneCurve &Curve()
     return curve;
 }
 
+const engine::MaskCurve &Bias(float bias, bool sixteen)
+{
+    static engine::MaskCurve curve;
+    curve.Prepare(bias, sixteen);
+    return curve;
+}
+
 // One pixel with all three channels at v, rendered with mask m.
 uint16_t BlendOne(uint32_t v, uint8_t m, Tone tone, bool sixteen, const uint8_t *selection = nullptr)
 {
@@ -159,6 +166,19 @@ TEST(Mask, ChannelSumsAtTheDefaultBias)
     EXPECT_EQ(engine::MaskValue(98304, 0.5f, true), 255);
 }
 
+TEST(Mask, TheTableAgreesWithTheFormulaEverywhere)
+{
+    for (float bias : {0.5f, 0.0f, 3.0f, 0.0137f, -1.0f, std::nanf("")})
+        for (bool sixteen : {false, true}) {
+            const engine::MaskCurve &curve = Bias(bias, sixteen);
+            const uint32_t top = sixteen ? 98304u + 200u : 765u;
+            for (uint32_t s = 0; s <= top; ++s)
+                ASSERT_EQ(curve.Value(s), formula::Mask(s, bias, sixteen)) << bias << " " << s;
+        }
+    // Sums of out-of-range 16-bit samples are computed, not read past the table.
+    EXPECT_EQ(Bias(0.001f, true).Value(3 * 65535u), formula::Mask(3 * 65535u, 0.001f, true));
+}
+
 TEST(Mask, BiasAtAndBeyondItsEnds)
 {
     for (uint32_t s : {0u, 1u, 300u, 765u}) {
@@ -221,7 +241,7 @@ std::vector<uint32_t> RenderBlockOf(int32_t width, int32_t height, int32_t srcSt
     layout.sourceRowBytes = srcStep;
     layout.destinationRowBytes = dstStep;
     mask->assign(size_t(width) * height * 3, 0xEE);
-    engine::BuildMask(src.bytes.data(), mask->data(), layout, 0.05f);
+    engine::BuildMask(src.bytes.data(), mask->data(), layout, Bias(0.05f, sixteen));
     Curve().Prepare(1.8f, 230.0f, sixteen);
     engine::Blend(src.bytes.data(), dst.bytes.data(), mask->data(), layout, Curve());
 
@@ -281,7 +301,7 @@ TEST(Block, UnselectedPixelsKeepTheirDestinationAndMaskEntry)
     layout.height = height;
     layout.selection = selection;
     layout.selectionRowBytes = 6;
-    engine::BuildMask(source, mask.data(), layout, 0.5f);
+    engine::BuildMask(source, mask.data(), layout, Bias(0.5f, false));
     Curve().Prepare(2.0f, 255.0f, false);
     engine::Blend(source, destination, mask.data(), layout, Curve());
     for (int32_t y = 0; y < height; ++y)
@@ -308,7 +328,7 @@ TEST(Block, AnEmptyBlockWritesNothing)
     for (auto size : {std::pair<int, int>{0, 1}, {1, 0}, {0, 0}, {-1, 5}}) {
         layout.width = size.first;
         layout.height = size.second;
-        engine::BuildMask(source, mask, layout, 0.5f);
+        engine::BuildMask(source, mask, layout, Bias(0.5f, false));
         engine::Blend(source, destination, mask, layout, Curve());
         EXPECT_EQ(destination[0], 9);
         EXPECT_EQ(mask[0], 4);
