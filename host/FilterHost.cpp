@@ -38,20 +38,20 @@ std::string RectText(const Rect &r)
 
 extern "C" Boolean PI_CDECL HostAbort()
 {
-    return 0;
+    FilterHost *host = FilterHost::Active();
+    return host != nullptr ? host->Abort() : 0;
 }
 
 extern "C" void PI_CDECL HostProgress(int32_t done, int32_t total)
 {
     if (FilterHost *host = FilterHost::Active())
-        host->Log(EventKind::Progress, std::to_string(done) + "/" + std::to_string(total));
+        host->Progress(done, total);
 }
 
 extern "C" OSErr PI_CDECL HostAdvanceState()
 {
-    if (FilterHost *host = FilterHost::Active())
-        host->Log(EventKind::Advance, "advanceState (tile delivery is not offered by this host yet)");
-    return genericErr;
+    FilterHost *host = FilterHost::Active();
+    return host != nullptr ? host->AdvanceState() : OSErr(genericErr);
 }
 
 extern "C" OSErr PI_CDECL HostDisplayPixels(const PSPixelMap *, const VRect *, int32_t, int32_t, void *)
@@ -402,8 +402,9 @@ void FilterHost::BuildRecord(Document &document)
     const int32_t sampleBytes = document.depth == 16 ? 2 : 1;
     r.inColumnBytes = r.outColumnBytes = sampleBytes * document.PlaneCount();
     r.inPlaneBytes = r.outPlaneBytes = sampleBytes;
-    r.inTileHeight = r.inTileWidth = r.outTileHeight = r.outTileWidth = 256;
-    r.absTileHeight = r.absTileWidth = r.maskTileHeight = r.maskTileWidth = 256;
+    r.inTileHeight = r.outTileHeight = r.absTileHeight = r.maskTileHeight = int16_t(behaviour.tileHeight);
+    r.inTileWidth = r.outTileWidth = r.absTileWidth = r.maskTileWidth = int16_t(behaviour.tileWidth);
+    r.haveMask = document.selection.empty() ? 0 : 1;
     r.documentInfo = behaviour.noDocumentInfo ? nullptr : &documentInfo_;
     r.sSPBasic = behaviour.noBasicSuite ? nullptr : &basicSuite_;
     r.depth = document.depth;
@@ -412,6 +413,9 @@ void FilterHost::BuildRecord(Document &document)
 void FilterHost::Attach(Document &document)
 {
     Detach();
+    abortCalls_ = 0;
+    advanceCalls_ = 0;
+    pendingOut_ = Rect();
     document_ = &document;
     BuildDocumentInfo(document);
     BuildRecord(document);
@@ -448,6 +452,9 @@ RunReport FilterHost::Run(Document &document)
     Attach(document);
     auto call = [&](int16_t selector) {
         const int16_t result = Call(selector, &record_);
+        // The last tile's output goes into the document once the plug-in
+        // returns, as the next advanceState would have done.
+        CommitOutput();
         report.calls.push_back(SelectorCall{selector, result});
         report.result = result;
         return result;
@@ -628,7 +635,9 @@ void FilterHost::DisposeHandle(Handle h)
 Ptr FilterHost::NewBuffer(uint32_t *requested, uint32_t minimum)
 {
     const uint32_t size = requested != nullptr && *requested > minimum ? *requested : minimum;
-    Log(EventKind::Buffer, "new " + std::to_string(size));
+    Log(EventKind::Buffer, "new " + std::to_string(size) + (behaviour.failBufferAllocation ? " (refused)" : ""));
+    if (behaviour.failBufferAllocation)
+        return nullptr;
     std::unique_ptr<char[]> memory(new (std::nothrow) char[size_t(size) + 1]);
     if (!memory)
         return nullptr;
@@ -693,4 +702,127 @@ bool FilterHost::DisposePort(PIChannelPort port)
         }
     Log(EventKind::Failure, "dispose of an unknown port");
     return false;
+}
+
+Boolean FilterHost::Abort()
+{
+    ++abortCalls_;
+    return behaviour.abortAfter > 0 && abortCalls_ >= behaviour.abortAfter ? 1 : 0;
+}
+
+void FilterHost::Progress(int32_t done, int32_t total)
+{
+    Log(EventKind::Progress, std::to_string(done) + "/" + std::to_string(total));
+    if (onProgress)
+        onProgress(done, total);
+}
+
+namespace {
+
+bool Inside(const Rect &r, int32_t width, int32_t height)
+{
+    return r.top >= 0 && r.left >= 0 && r.bottom <= height && r.right <= width && r.top <= r.bottom &&
+           r.left <= r.right;
+}
+
+} // namespace
+
+void FilterHost::CommitOutput()
+{
+    if (document_ == nullptr || Empty(pendingOut_) || outBuffer_.empty())
+        return;
+    const int32_t sampleBytes = document_->depth == 16 ? 2 : 1;
+    const int32_t planes = pendingHi_ - pendingLo_ + 1;
+    for (int32_t y = pendingOut_.top; y < pendingOut_.bottom; ++y) {
+        const uint8_t *row = outBuffer_.data() + size_t(y - pendingOut_.top) * size_t(pendingRowBytes_);
+        for (int32_t x = pendingOut_.left; x < pendingOut_.right; ++x)
+            for (int32_t p = 0; p < planes; ++p) {
+                const uint8_t *at = row + (size_t(x - pendingOut_.left) * planes + size_t(p)) * sampleBytes;
+                uint16_t v = at[0];
+                if (sampleBytes == 2)
+                    std::memcpy(&v, at, 2);
+                if (v > document_->MaxSample())
+                    v = uint16_t(document_->MaxSample());  // the host's range ends at its full scale
+                document_->At(pendingLo_ + p, x, y) = v;
+            }
+    }
+    for (const auto &port : ports_)
+        if (!port->createdByPlugin)
+            port->pyramid.Clear();
+    pendingOut_ = Rect();
+}
+
+OSErr FilterHost::AdvanceState()
+{
+    ++advanceCalls_;
+    CommitOutput();
+    FilterRecord &r = record_;
+    Log(EventKind::Advance, "in " + RectText(r.inRect) + " out " + RectText(r.outRect) + " mask " +
+                                RectText(r.maskRect) + " planes " + std::to_string(r.inLoPlane) + ".." +
+                                std::to_string(r.inHiPlane));
+    if (document_ == nullptr)
+        return genericErr;
+    if (behaviour.failAdvanceOn > 0 && advanceCalls_ == behaviour.failAdvanceOn) {
+        Log(EventKind::Advance, "failed as asked");
+        return behaviour.advanceError;
+    }
+    const int32_t w = document_->width, h = document_->height, count = document_->PlaneCount();
+    const bool planesOk = r.inLoPlane >= 0 && r.inLoPlane <= r.inHiPlane && r.inHiPlane < count &&
+                          r.outLoPlane >= 0 && r.outLoPlane <= r.outHiPlane && r.outHiPlane < count;
+    if (!Inside(r.inRect, w, h) || !Inside(r.outRect, w, h) || (r.haveMask && !Inside(r.maskRect, w, h)) ||
+        (!planesOk && !(Empty(r.inRect) && Empty(r.outRect)))) {
+        Log(EventKind::Failure, "advanceState with a rectangle or planes outside the document");
+        return paramErr;
+    }
+
+    const int32_t sampleBytes = document_->depth == 16 ? 2 : 1;
+    auto deliver = [&](const Rect &rect, int16_t lo, int16_t hi, std::vector<uint8_t> *buffer, void **data,
+                       int32_t *rowBytes) {
+        if (Empty(rect)) {
+            *data = nullptr;
+            *rowBytes = 0;
+            return;
+        }
+        const int32_t planes = hi - lo + 1;
+        // Padding comes in whole samples, as a real host's rows are aligned.
+        const int32_t padding = (behaviour.rowPadding + sampleBytes - 1) / sampleBytes * sampleBytes;
+        *rowBytes = (rect.right - rect.left) * planes * sampleBytes + padding;
+        buffer->assign(size_t(*rowBytes) * size_t(rect.bottom - rect.top), 0xCD);
+        for (int32_t y = rect.top; y < rect.bottom; ++y) {
+            uint8_t *row = buffer->data() + size_t(y - rect.top) * size_t(*rowBytes);
+            for (int32_t x = rect.left; x < rect.right; ++x)
+                for (int32_t p = 0; p < planes; ++p) {
+                    const uint16_t v = document_->At(lo + p, x, y);
+                    uint8_t *at = row + (size_t(x - rect.left) * planes + size_t(p)) * sampleBytes;
+                    if (sampleBytes == 2)
+                        std::memcpy(at, &v, 2);
+                    else
+                        *at = uint8_t(v);
+                }
+        }
+        *data = buffer->data();
+    };
+    deliver(r.inRect, r.inLoPlane, r.inHiPlane, &inBuffer_, &r.inData, &r.inRowBytes);
+    deliver(r.outRect, r.outLoPlane, r.outHiPlane, &outBuffer_, &r.outData, &r.outRowBytes);
+    r.inColumnBytes = (r.inHiPlane - r.inLoPlane + 1) * sampleBytes;
+    r.outColumnBytes = (r.outHiPlane - r.outLoPlane + 1) * sampleBytes;
+
+    if (r.haveMask && !Empty(r.maskRect) && !document_->selection.empty()) {
+        const Rect &m = r.maskRect;
+        r.maskRowBytes = (m.right - m.left) + behaviour.rowPadding;
+        maskBuffer_.assign(size_t(r.maskRowBytes) * size_t(m.bottom - m.top), 0xCD);
+        for (int32_t y = m.top; y < m.bottom; ++y)
+            std::memcpy(maskBuffer_.data() + size_t(y - m.top) * size_t(r.maskRowBytes),
+                        document_->selection.data() + size_t(y) * size_t(w) + size_t(m.left), size_t(m.right - m.left));
+        r.maskData = maskBuffer_.data();
+    } else {
+        r.maskData = nullptr;
+        r.maskRowBytes = 0;
+    }
+
+    pendingOut_ = r.outRect;
+    pendingLo_ = r.outLoPlane;
+    pendingHi_ = r.outHiPlane;
+    pendingRowBytes_ = r.outRowBytes;
+    return noErr;
 }

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -39,6 +40,13 @@ struct HostBehaviour {
     // -> which call of that name fails, from 1; 0 fails every call.
     std::map<std::string, int> portFaults;
     bool canReadAnswer = true;         // what CanRead answers for the document's ports
+    int32_t tileWidth = 256;           // the record's outTileWidth and outTileHeight
+    int32_t tileHeight = 256;
+    int32_t rowPadding = 0;            // bytes added to every row of inData, outData and maskData
+    int abortAfter = 0;                // abortProc answers true from this call on (0: never)
+    int failAdvanceOn = 0;             // advanceState fails on this call (0: never)
+    OSErr advanceError = memFullErr;   // ... with this code
+    bool failBufferAllocation = false; // the buffer suite's New answers null
 };
 
 struct SelectorCall {
@@ -115,6 +123,11 @@ public:
     void DisposeBuffer(Ptr *buffer);
     uint32_t BufferSize(Ptr buffer) const;
     HostPort *FindPort(PIChannelPort port) const;
+    OSErr AdvanceState();
+    Boolean Abort();
+    void Progress(int32_t done, int32_t total);
+    // Told of every progress report (the command line draws a bar).
+    std::function<void(int32_t, int32_t)> onProgress;
     HostPort *NewPort(const VRect &rect, int32_t depth);
     bool DisposePort(PIChannelPort port);
 
@@ -122,6 +135,7 @@ private:
     void BuildRecord(Document &document);
     void BuildDocumentInfo(Document &document);
     void ReleaseParameters();
+    void CommitOutput();
 
     HMODULE module_ = nullptr;
     PluginEntryProc entry_ = nullptr;
@@ -139,6 +153,14 @@ private:
 
     std::map<std::string, int> suiteCounts_;
     std::map<std::string, int> portCallCounts_;
+    int abortCalls_ = 0;
+    int advanceCalls_ = 0;
+    // The tile buffers of the last advanceState, and the output waiting to
+    // be committed into the document.
+    std::vector<uint8_t> inBuffer_, outBuffer_, maskBuffer_;
+    Rect pendingOut_{};
+    int16_t pendingLo_ = 0, pendingHi_ = -1;
+    int32_t pendingRowBytes_ = 0;
     std::set<Handle> handles_;
     std::map<Ptr, std::unique_ptr<char[]>> buffers_;
     std::map<Ptr, uint32_t> bufferSizes_;

@@ -3,10 +3,13 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 #include <cstring>
 #include <string>
 
 #include "host/FilterHost.h"
+#include "host/FilterRegistry.h"
 #include "host/ImageFile.h"
 
 namespace {
@@ -16,8 +19,10 @@ void Usage()
     std::fprintf(stderr,
                  "usage:\n"
                  "  filterhost about MODULE\n"
-                 "  filterhost run MODULE IMAGE [OUT]\n"
-                 "IMAGE and OUT are PNG or TIFF files, 8 or 16 bits per sample.\n");
+                 "  filterhost run MODULE IMAGE [OUT] [--bias B] [--gamma G] [--contrast C] [--tile WxH]\n"
+                 "IMAGE and OUT are PNG or TIFF files, 8 or 16 bits per sample. The tone values\n"
+                 "are what the filter's dialog starts from (its last values); --tile sets the\n"
+                 "host's tile size (256x256 by default).\n");
 }
 
 const char *SelectorWord(int16_t selector)
@@ -40,22 +45,80 @@ std::string ResultWords(int16_t result)
     }
 }
 
+// Suites, handles, buffers and windows one by one; tiles and port calls,
+// which come by the hundred, as counts.
 void PrintEvents(const FilterHost &host)
 {
-    for (const HostEvent &e : host.events)
-        if (e.kind != EventKind::Selector && e.kind != EventKind::Progress)
+    size_t tiles = 0, portCalls = 0;
+    for (const HostEvent &e : host.events) {
+        if (e.kind == EventKind::Advance)
+            ++tiles;
+        else if (e.kind == EventKind::Port)
+            ++portCalls;
+        else if (e.kind != EventKind::Selector && e.kind != EventKind::Progress)
             std::printf("  %-8s %s\n", EventKindName(e.kind), e.text.c_str());
+    }
+    if (tiles != 0 || portCalls != 0)
+        std::printf("  %zu tile request(s) through advanceState, %zu channel-port call(s)\n", tiles, portCalls);
 }
 
+// Exit status: 0 the filter ran, 3 it did not (refused or cancelled), 1 an
+// error or a leak, 2 bad input.
 int Finish(const RunReport &report)
 {
     for (const std::string &leak : report.leaks)
         std::printf("LEAK: %s\n", leak.c_str());
     for (const std::string &failure : report.failures)
         std::printf("FAILURE: %s\n", failure.c_str());
-    if (!report.Clean())
+    if (!report.Clean() || report.result < 0)
         return 1;
-    return report.result < 0 ? 1 : 0;
+    return report.result == 0 ? 0 : 3;
+}
+
+struct RunOptions {
+    std::string module, image, out;
+    bool hasBias = false, hasGamma = false, hasContrast = false;
+    float bias = 0, gamma = 0, contrast = 0;
+    int32_t tileWidth = 256, tileHeight = 256;
+};
+
+bool ParseFloat(const char *text, float *value)
+{
+    char *end = nullptr;
+    *value = std::strtof(text, &end);
+    return end != text && *end == '\0';
+}
+
+bool ParseRun(int argc, char **argv, RunOptions *o)
+{
+    std::vector<std::string> positional;
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (a == "--bias" && hasValue)
+            o->hasBias = ParseFloat(argv[++i], &o->bias);
+        else if (a == "--gamma" && hasValue)
+            o->hasGamma = ParseFloat(argv[++i], &o->gamma);
+        else if (a == "--contrast" && hasValue)
+            o->hasContrast = ParseFloat(argv[++i], &o->contrast);
+        else if (a == "--tile" && hasValue) {
+            if (std::sscanf(argv[++i], "%dx%d", &o->tileWidth, &o->tileHeight) != 2 || o->tileWidth < 0 ||
+                o->tileHeight < 0 || o->tileWidth > 32767 || o->tileHeight > 32767)
+                return false;
+        } else if (a.compare(0, 2, "--") == 0)
+            return false;
+        else
+            positional.push_back(a);
+        if ((a == "--bias" && !o->hasBias) || (a == "--gamma" && !o->hasGamma) ||
+            (a == "--contrast" && !o->hasContrast))
+            return false;
+    }
+    if (positional.size() < 2 || positional.size() > 3)
+        return false;
+    o->module = positional[0];
+    o->image = positional[1];
+    o->out = positional.size() == 3 ? positional[2] : "";
+    return true;
 }
 
 int About(const std::string &modulePath)
@@ -72,21 +135,40 @@ int About(const std::string &modulePath)
     return Finish(report);
 }
 
-int Run(const std::string &modulePath, const std::string &imagePath, const std::string &outPath)
+int Run(const RunOptions &o)
 {
     Document document;
     std::string error;
-    if (!LoadImageFile(imagePath, &document, &error)) {
+    if (!LoadImageFile(o.image, &document, &error)) {
         std::fprintf(stderr, "filterhost: %s\n", error.c_str());
         return 2;
     }
     FilterHost host;
-    if (!host.Load(modulePath, &error)) {
+    if (!host.Load(o.module, &error)) {
         std::fprintf(stderr, "filterhost: %s\n", error.c_str());
         return 2;
     }
-    std::printf("Document %s: %d x %d, %s, %d-bit, %d plane(s)\n", imagePath.c_str(), document.width,
+    // The dialog starts from the last values the filter stored.
+    if (o.hasBias)
+        StoreFilterFloat("Last bias", o.bias);
+    if (o.hasGamma)
+        StoreFilterFloat("Last gamma", o.gamma);
+    if (o.hasContrast)
+        StoreFilterFloat("Last contrast", o.contrast);
+    host.behaviour.tileWidth = o.tileWidth;
+    host.behaviour.tileHeight = o.tileHeight;
+
+    std::printf("Document %s: %d x %d, %s, %d-bit, %d plane(s)\n", o.image.c_str(), document.width,
                 document.height, ImageModeName(document.mode), document.depth, document.PlaneCount());
+    const DWORD started = GetTickCount();
+    host.onProgress = [started](int32_t done, int32_t total) {
+        const int percent = total > 0 ? int(int64_t(done) * 100 / total) : 100;
+        std::printf("\rprogress %3d%% (%d of %d tiles, %.1f s)", percent, done, total,
+                    (GetTickCount() - started) / 1000.0);
+        if (done >= total)
+            std::printf("\n");
+        std::fflush(stdout);
+    };
 
     const RunReport report = host.Run(document);
     for (const SelectorCall &call : report.calls)
@@ -96,12 +178,12 @@ int Run(const std::string &modulePath, const std::string &imagePath, const std::
     if (!report.finished)
         std::printf("The run ended without finish; the image is unchanged.\n");
 
-    if (!outPath.empty()) {
-        if (!SaveImageFile(outPath, document, &error)) {
+    if (!o.out.empty()) {
+        if (!SaveImageFile(o.out, document, &error)) {
             std::fprintf(stderr, "filterhost: %s\n", error.c_str());
             return 2;
         }
-        std::printf("Wrote %s\n", outPath.c_str());
+        std::printf("Wrote %s\n", o.out.c_str());
     }
     return Finish(report);
 }
@@ -112,8 +194,9 @@ int main(int argc, char **argv)
 {
     if (argc >= 3 && std::strcmp(argv[1], "about") == 0 && argc == 3)
         return About(argv[2]);
-    if (argc >= 4 && std::strcmp(argv[1], "run") == 0 && argc <= 5)
-        return Run(argv[2], argv[3], argc == 5 ? argv[4] : "");
+    RunOptions options;
+    if (argc >= 4 && std::strcmp(argv[1], "run") == 0 && ParseRun(argc, argv, &options))
+        return Run(options);
     Usage();
     return 2;
 }

@@ -93,7 +93,9 @@ void FilterContext::DoStart()
     }
 
     const int choice = RunMainDialog(*this, HostWindow());
-    if (choice != IDOK)
+    if (choice == IDOK)
+        ApplyWholeImage();
+    else
         *result = 1;
 
     DisposePorts();

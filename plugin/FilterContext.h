@@ -32,6 +32,13 @@ public:
     int32_t ReadComposite(const Rect &sourceRect, const Rect &destinationRect, uint8_t *buffer);
     int32_t RenderPreview();
 
+    // The whole image, tile by tile, through advanceState; then the tone
+    // values become the last values in the registry. Returns the result
+    // code at the end of the run, or -1 when it stopped early.
+    int32_t ApplyWholeImage();
+    int32_t AllocTileMask(int32_t size);
+    int32_t FreeTileMask();
+
     FilterSettings settings;  // left to static zero-initialisation
     FilterRecord *filterRecord;
     intptr_t *data;

@@ -17,6 +17,9 @@ struct Document {
     std::vector<std::vector<uint16_t>> planes;
     // True when the last plane is the layer's transparency.
     bool hasTransparency = false;
+    // The user's selection, one byte per pixel (255 fully selected), or
+    // empty when nothing is selected.
+    std::vector<uint8_t> selection;
 
     int32_t PlaneCount() const { return int32_t(planes.size()); }
     int32_t MaxSample() const { return depth == 16 ? kHost16BitMax : 255; }

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "TestHost.h"
+#include "host/FilterRegistry.h"
 
 namespace {
 
@@ -198,29 +199,35 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- start: the suites --------------------------------------------------------
 
-TEST_F(ModuleTest, EightBitRgbPassesAndTheCancelledDialogReleasesEverything)
+TEST_F(ModuleTest, EightBitRgbRunsAndReleasesEverything)
 {
+    ASSERT_TRUE(DeleteFilterKey());
+    ASSERT_TRUE(StoreFilterFloat("Last gamma", 2.0f));  // not the identity
     Document d = Rgb8();
     const Document before = d;
     const RunReport report = host.Run(d);
 
-    EXPECT_EQ(Selectors(report), (std::vector<int16_t>{1, 2, 3}));
-    EXPECT_EQ(report.result, 1);
+    EXPECT_EQ(Selectors(report), (std::vector<int16_t>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(report.result, 0);
+    EXPECT_TRUE(report.finished);
     EXPECT_TRUE(report.Clean()) << (report.leaks.empty() ? "" : report.leaks[0]);
     EXPECT_TRUE(host.windows.messageBoxes.empty());
     EXPECT_EQ(host.CountEvents(EventKind::Suite, "acquire \"" kPSChannelPortsSuite "\" v3"), 1u);
     EXPECT_EQ(host.CountEvents(EventKind::Suite, "acquire \"" kPSBufferSuite "\" v1"), 1u);
     EXPECT_EQ(host.CountEvents(EventKind::Suite, "release \"" kPSChannelPortsSuite "\" v3"), 1u);
     EXPECT_EQ(host.CountEvents(EventKind::Suite, "release \"" kPSBufferSuite "\" v1"), 1u);
-    EXPECT_EQ(host.CountEvents(EventKind::Port, ""), 0u);
-    EXPECT_EQ(d.planes, before.planes);
+    // Both scratch ports made on the first tile and disposed after the last.
+    EXPECT_EQ(host.CountEvents(EventKind::Port, "new"), 2u);
+    EXPECT_EQ(host.CountEvents(EventKind::Port, "dispose"), 2u);
+    EXPECT_NE(d.planes, before.planes);
 }
 
-TEST_F(ModuleTest, SixteenBitRgbPasses)
+TEST_F(ModuleTest, SixteenBitRgbRuns)
 {
     Document d = MakeDocument(8, 8, 3, 16, plugInModeRGB48);
+    FillTestPattern(&d, 2);
     const RunReport report = host.Run(d);
-    EXPECT_EQ(report.result, 1);
+    EXPECT_EQ(report.result, 0);
     EXPECT_TRUE(host.windows.messageBoxes.empty());
     EXPECT_EQ(host.CountEvents(EventKind::Suite, "acquire"), 2u);
     EXPECT_TRUE(report.Clean());
@@ -282,7 +289,7 @@ TEST_F(ModuleTest, StartRebindsTheHostPointersOnEveryCall)
     Document d = Rgb8();
     host.behaviour.repeatLastFilter = true;
     const RunReport report = host.Run(d);
-    EXPECT_EQ(Selectors(report), (std::vector<int16_t>{2, 3}));
-    EXPECT_EQ(report.result, 1);
+    EXPECT_EQ(Selectors(report), (std::vector<int16_t>{2, 3, 4, 5}));
+    EXPECT_EQ(report.result, 0);
     EXPECT_EQ(host.windows.messageBoxes.size(), 1u);
 }

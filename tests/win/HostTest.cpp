@@ -84,18 +84,21 @@ TEST(HostCommandLine, RunsTheFilterOverAPhotographAndWritesTheResult)
 {
     const std::string out = TempPath("out.png");
     const ProcessResult r = RunProcess(Quote(BesideTests("filterhost.exe")) + " run " + Quote(ModulePath()) +
-                                       " " + Quote(BesideTests("cliff-backlit-500x420.png")) + " " + Quote(out));
+                                       " " + Quote(BesideTests("cliff-backlit-500x420.png")) + " " + Quote(out) +
+                                       " --gamma 2 --tile 128x100");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
     EXPECT_NE(r.output.find("500 x 420, RGBMode, 8-bit, 3 plane(s)"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("start      -> 1"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("finish     -> 0"), std::string::npos) << r.output;
     EXPECT_EQ(r.output.find("LEAK"), std::string::npos) << r.output;
 
     Document written, original;
     std::string error;
     ASSERT_TRUE(LoadImageFile(out, &written, &error)) << error;
     ASSERT_TRUE(LoadImageFile(BesideTests("cliff-backlit-500x420.png"), &original, &error)) << error;
-    // The stand-in dialog cancels, so the image comes back unchanged.
-    EXPECT_EQ(written.planes, original.planes);
+    EXPECT_NE(r.output.find("20 of 20 tiles"), std::string::npos) << r.output;
+    EXPECT_EQ(written.width, original.width);
+    EXPECT_EQ(written.depth, 8);
+    EXPECT_NE(written.planes, original.planes);
     DeleteFileA(out.c_str());
 }
 
@@ -115,12 +118,14 @@ TEST(HostCommandLine, AnswersBadInputWithOneLineAndAFailureStatus)
         host + " run " + Quote(BesideTests("filterhost.exe")) + " " + photo,
         host + " run " + photo + " " + photo,
         host + " frobnicate",
+        host + " run " + Quote(ModulePath()) + " " + photo + " --gamma two",
+        host + " run " + Quote(ModulePath()) + " " + photo + " --tile 0x",
     };
     for (const std::string &command : commands) {
         const ProcessResult r = RunProcess(command);
         EXPECT_NE(r.exitCode, 0u) << command;
         EXPECT_FALSE(r.output.empty()) << command;
-        EXPECT_LE(std::count(r.output.begin(), r.output.end(), '\n'), 5) << r.output;
+        EXPECT_LE(std::count(r.output.begin(), r.output.end(), '\n'), 8) << r.output;
         EXPECT_EQ(r.output.find("Document"), std::string::npos) << r.output;
     }
     DeleteFileA(notAnImage.c_str());

@@ -1,0 +1,48 @@
+#include "host/FilterRegistry.h"
+
+const char kFilterRegistryPath[] = "Software\\Korvane\\Plugins\\Umbrolux";
+
+bool DeleteFilterKey()
+{
+    const LONG answer = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kFilterRegistryPath);
+    return answer == ERROR_SUCCESS || answer == ERROR_FILE_NOT_FOUND;
+}
+
+bool StoreFilterValue(const char *name, DWORD type, const void *bytes, DWORD size)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, kFilterRegistryPath, &key) != ERROR_SUCCESS)
+        return false;
+    const LONG answer = RegSetValueExA(key, name, 0, type, static_cast<const BYTE *>(bytes), size);
+    RegCloseKey(key);
+    return answer == ERROR_SUCCESS;
+}
+
+bool StoreFilterFloat(const char *name, float value)
+{
+    return StoreFilterValue(name, REG_BINARY, &value, sizeof value);
+}
+
+bool ReadFilterValue(const char *name, DWORD *type, std::vector<uint8_t> *bytes)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kFilterRegistryPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 0;
+    LONG answer = RegQueryValueExA(key, name, nullptr, type, nullptr, &size);
+    if (answer == ERROR_SUCCESS) {
+        bytes->assign(size, 0);
+        answer = RegQueryValueExA(key, name, nullptr, type, bytes->data(), &size);
+    }
+    RegCloseKey(key);
+    return answer == ERROR_SUCCESS;
+}
+
+bool FilterKeyExists()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kFilterRegistryPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}

@@ -1,0 +1,261 @@
+// The whole-image run in the emulated host: the tile grid, progress and
+// cancel, the host's failures, and the last values in the registry.
+#include <algorithm>
+#include <cstring>
+
+#include "TestHost.h"
+#include "engine/FilterSettings.h"
+#include "host/FilterRegistry.h"
+#include "host/core/ChannelFilters.h"
+#include "tests/common/ToneFormula.h"
+
+namespace {
+
+std::string TileText(int top, int left, int bottom, int right)
+{
+    const std::string r = "(" + std::to_string(top) + "," + std::to_string(left) + "," + std::to_string(bottom) +
+                          "," + std::to_string(right) + ")";
+    return "in " + r + " out " + r;
+}
+
+bool HasValue(const char *name)
+{
+    DWORD type = 0;
+    std::vector<uint8_t> bytes;
+    return ReadFilterValue(name, &type, &bytes);
+}
+
+// The document as the filter must leave it: each tile rendered on its own,
+// its mask from its own pixels, blurred and median-filtered with edge
+// padding, then the formula.
+Document Expected(const Document &in, int32_t tileW, int32_t tileH, FilterSettings s)
+{
+    Document out = in;
+    const bool sixteen = in.depth == 16;
+    for (int32_t top = 0; top < in.height; top += tileH)
+        for (int32_t left = 0; left < in.width; left += tileW) {
+            const int32_t w = std::min(tileW, in.width - left), h = std::min(tileH, in.height - top);
+            const VRect r = {0, 0, h, w};
+            Raster a(r, 8), b(r, 8);
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x) {
+                    const size_t i = size_t(y) * w + x;
+                    const bool selected = in.selection.empty() || in.selection[size_t(top + y) * in.width + left + x] != 0;
+                    // Cleared memory for pixels outside the selection.
+                    a.samples[i] = selected ? formula::Mask(uint32_t(in.At(0, left + x, top + y)) + in.At(1, left + x, top + y) +
+                                                                in.At(2, left + x, top + y),
+                                                            s.bias, sixteen)
+                                            : 0;
+                }
+            filters::GaussianBlur(a.View(), b.View(), r, 65541, -1);
+            filters::MedianFilter(b.View(), a.View(), r, 7, -1);
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x) {
+                    const uint8_t *sel = in.selection.empty() ? nullptr : &in.selection[size_t(top + y) * in.width + left + x];
+                    if (sel != nullptr && *sel == 0)
+                        continue;
+                    const uint8_t m = uint8_t(a.samples[size_t(y) * w + x]);
+                    for (int c = 0; c < 3; ++c)
+                        out.At(c, left + x, top + y) =
+                            formula::Sample(in.At(c, left + x, top + y), m, sel, s.gamma, s.contrast, sixteen);
+                }
+        }
+    return out;
+}
+
+class WholeImageTest : public ModuleTest {
+protected:
+    void SetUp() override
+    {
+        ModuleTest::SetUp();
+        ASSERT_TRUE(DeleteFilterKey());
+        ASSERT_TRUE(StoreFilterFloat("Last bias", tone.bias));
+        ASSERT_TRUE(StoreFilterFloat("Last gamma", tone.gamma));
+        ASSERT_TRUE(StoreFilterFloat("Last contrast", tone.contrast));
+    }
+    void TearDown() override { DeleteFilterKey(); }
+
+    Document Photo(int32_t w, int32_t h, int32_t depth = 8)
+    {
+        Document d = MakeDocument(w, h, 3, depth, depth == 16 ? plugInModeRGB48 : plugInModeRGBColor);
+        FillTestPattern(&d, uint32_t(w * 7 + h));
+        return d;
+    }
+
+    FilterSettings tone = {0.05f, 2.0f, 230.0f};
+};
+
+} // namespace
+
+TEST_F(WholeImageTest, TwelveTilesRowByRowWithClippedEdges)
+{
+    Document d = Photo(1000, 700);
+    const Document original = d;
+    const RunReport report = host.Run(d);
+    EXPECT_EQ(report.result, 0);
+    EXPECT_TRUE(report.finished);
+    EXPECT_TRUE(report.Clean());
+
+    std::vector<std::string> tiles;
+    for (const HostEvent &e : host.events)
+        if (e.kind == EventKind::Advance)
+            tiles.push_back(e.text.substr(0, e.text.find(" mask")));
+    const std::vector<std::string> expected = {
+        TileText(0, 0, 256, 256),     TileText(0, 256, 256, 512),     TileText(0, 512, 256, 768),
+        TileText(0, 768, 256, 1000),  TileText(256, 0, 512, 256),     TileText(256, 256, 512, 512),
+        TileText(256, 512, 512, 768), TileText(256, 768, 512, 1000),  TileText(512, 0, 700, 256),
+        TileText(512, 256, 700, 512), TileText(512, 512, 700, 768),   TileText(512, 768, 700, 1000)};
+    EXPECT_EQ(tiles, expected);
+
+    std::vector<std::string> progress;
+    for (const HostEvent &e : host.events)
+        if (e.kind == EventKind::Progress)
+            progress.push_back(e.text);
+    ASSERT_EQ(progress.size(), 12u);
+    EXPECT_EQ(progress.front(), "1/12");
+    EXPECT_EQ(progress.back(), "12/12");
+    EXPECT_EQ(host.CountEvents(EventKind::Port, "new 256x256 depth 8"), 2u);
+    EXPECT_EQ(host.CountEvents(EventKind::Buffer, "new 196608"), 1u);
+
+    const Document expectedDoc = Expected(original, 256, 256, tone);
+    EXPECT_TRUE(d.planes == expectedDoc.planes);
+}
+
+TEST_F(WholeImageTest, EightFullTilesAndOneSmallImage)
+{
+    Document d = Photo(1024, 512);
+    EXPECT_EQ(host.Run(d).result, 0);
+    EXPECT_EQ(host.CountEvents(EventKind::Progress, ""), 8u);
+    EXPECT_EQ(host.CountEvents(EventKind::Progress, "8/8"), 1u);
+
+    host.events.clear();
+    Document small = Photo(40, 30);
+    const Document original = small;
+    EXPECT_EQ(host.Run(small).result, 0);
+    EXPECT_EQ(host.CountEvents(EventKind::Progress, ""), 1u);
+    EXPECT_EQ(host.CountEvents(EventKind::Port, "new 40x30 depth 8"), 2u);
+    EXPECT_TRUE(small.planes == Expected(original, 256, 256, tone).planes);
+}
+
+TEST_F(WholeImageTest, SixteenBitDocumentsAndPaddedRowsGiveEachTileItsOwnRender)
+{
+    host.behaviour.tileWidth = 100;
+    host.behaviour.tileHeight = 60;
+    host.behaviour.rowPadding = 7;
+    Document d = Photo(230, 130, 16);
+    const Document original = d;
+    EXPECT_EQ(host.Run(d).result, 0);
+    EXPECT_EQ(host.CountEvents(EventKind::Buffer, "new 36000"), 1u);  // 2 x 60 x 100 x 3
+    EXPECT_TRUE(d.planes == Expected(original, 100, 60, tone).planes);
+}
+
+TEST_F(WholeImageTest, ASelectionSetsMaskRectAndLimitsTheEffect)
+{
+    Document d = Photo(300, 200);
+    d.selection.resize(300 * 200);
+    for (size_t i = 0; i < d.selection.size(); ++i)
+        d.selection[i] = uint8_t((i / 300) < 100 ? 255 : (i % 300) < 150 ? 0 : 128);
+    const Document original = d;
+    EXPECT_EQ(host.Run(d).result, 0);
+    for (const HostEvent &e : host.events)
+        if (e.kind == EventKind::Advance) {
+            const std::string in = e.text.substr(3, e.text.find(" out") - 3);
+            EXPECT_NE(e.text.find("mask " + in), std::string::npos) << e.text;
+        }
+    EXPECT_TRUE(d.planes == Expected(original, 256, 256, tone).planes);
+}
+
+TEST_F(WholeImageTest, WithoutASelectionMaskRectIsLeftAlone)
+{
+    Document d = Photo(300, 200);
+    EXPECT_EQ(host.Run(d).result, 0);
+    EXPECT_EQ(host.CountEvents(EventKind::Advance, ""), 2u);
+    for (const HostEvent &e : host.events) {
+        if (e.kind == EventKind::Advance) {
+            EXPECT_NE(e.text.find("mask (0,0,0,0)"), std::string::npos) << e.text;
+        }
+    }
+}
+
+TEST_F(WholeImageTest, ACancelDuringTheThirdTileStillStoresTheLastValues)
+{
+    ASSERT_TRUE(DeleteFilterKey());
+    host.behaviour.abortAfter = 3;
+    Document d = Photo(1000, 700);
+    const RunReport report = host.Run(d);
+    EXPECT_EQ(report.result, 1);
+    EXPECT_FALSE(report.finished);
+    EXPECT_TRUE(report.Clean()) << (report.leaks.empty() ? "" : report.leaks[0]);
+    EXPECT_EQ(host.CountEvents(EventKind::Progress, ""), 3u);
+    EXPECT_EQ(host.CountEvents(EventKind::Progress, "3/12"), 1u);
+    EXPECT_EQ(host.CountEvents(EventKind::Advance, ""), 3u);
+    // The defaults, since the key was gone when the dialog opened.
+    for (auto value : {std::pair<const char *, float>{"Last bias", 0.5f}, {"Last gamma", 1.0f}, {"Last contrast", 255.0f}}) {
+        DWORD type = 0;
+        std::vector<uint8_t> bytes;
+        ASSERT_TRUE(ReadFilterValue(value.first, &type, &bytes)) << value.first;
+        EXPECT_EQ(type, DWORD(REG_BINARY));
+        ASSERT_EQ(bytes.size(), 4u);
+        float stored;
+        std::memcpy(&stored, bytes.data(), 4);
+        EXPECT_EQ(stored, value.second) << value.first;
+    }
+}
+
+TEST_F(WholeImageTest, AZeroTileSizeIsRefusedBeforeAnythingHappens)
+{
+    ASSERT_TRUE(DeleteFilterKey());
+    for (auto size : {std::pair<int32_t, int32_t>{0, 256}, {256, 0}}) {
+        host.events.clear();
+        host.behaviour.tileWidth = size.first;
+        host.behaviour.tileHeight = size.second;
+        Document d = Photo(50, 40);
+        const Document original = d;
+        const RunReport report = host.Run(d);
+        EXPECT_EQ(report.result, -30100);
+        EXPECT_TRUE(report.Clean());
+        EXPECT_EQ(host.CountEvents(EventKind::Port, ""), 0u);
+        EXPECT_EQ(host.CountEvents(EventKind::Buffer, ""), 0u);
+        EXPECT_FALSE(HasValue("Last bias"));
+        EXPECT_TRUE(d.planes == original.planes);
+    }
+}
+
+TEST_F(WholeImageTest, AnAdvanceStateErrorStopsTheRunAndWritesNothing)
+{
+    ASSERT_TRUE(DeleteFilterKey());
+    host.behaviour.failAdvanceOn = 2;
+    Document d = Photo(600, 300);
+    const RunReport report = host.Run(d);
+    EXPECT_EQ(report.result, -108);
+    EXPECT_FALSE(report.finished);
+    EXPECT_TRUE(report.Clean()) << (report.leaks.empty() ? "" : report.leaks[0]);
+    EXPECT_EQ(host.CountEvents(EventKind::Progress, ""), 1u);
+    EXPECT_FALSE(HasValue("Last bias"));
+}
+
+TEST_F(WholeImageTest, AMissingMaskBufferRendersNothingAndRequestsNothing)
+{
+    ASSERT_TRUE(DeleteFilterKey());
+    host.behaviour.failBufferAllocation = true;
+    Document d = Photo(300, 200);
+    const Document original = d;
+    const RunReport report = host.Run(d);
+    EXPECT_EQ(report.result, -1);
+    EXPECT_TRUE(report.Clean());
+    EXPECT_EQ(host.CountEvents(EventKind::Advance, ""), 0u);
+    EXPECT_FALSE(HasValue("Last bias"));
+    EXPECT_TRUE(d.planes == original.planes);
+}
+
+TEST_F(WholeImageTest, AMaskBufferTooLargeForThirtyTwoBitsIsRefused)
+{
+    host.behaviour.tileWidth = 32767;
+    host.behaviour.tileHeight = 32767;
+    Document d = Photo(20, 10, 16);
+    const RunReport report = host.Run(d);
+    EXPECT_EQ(report.result, -108);
+    EXPECT_EQ(host.CountEvents(EventKind::Buffer, ""), 0u);
+    EXPECT_EQ(host.CountEvents(EventKind::Advance, ""), 0u);
+    EXPECT_TRUE(report.Clean());
+}
