@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "host/HostPort.h"
+#include "host/ImportPatch.h"
 
 namespace {
 
@@ -183,6 +184,33 @@ extern "C" uint32_t PI_CDECL BufferGetSpace()
     return 1u << 30;
 }
 
+// The module's registry handles, watched through its imports so that a key
+// left open shows up as a leak.
+LONG WINAPI WatchedRegCreateKeyA(HKEY parent, LPCSTR path, PHKEY key)
+{
+    const LONG answer = RegCreateKeyA(parent, path, key);
+    if (FilterHost *host = FilterHost::Active())
+        if (answer == ERROR_SUCCESS)
+            host->KeyOpened(*key, path != nullptr ? path : "");
+    return answer;
+}
+
+LONG WINAPI WatchedRegOpenKeyExA(HKEY parent, LPCSTR path, DWORD options, REGSAM access, PHKEY key)
+{
+    const LONG answer = RegOpenKeyExA(parent, path, options, access, key);
+    if (FilterHost *host = FilterHost::Active())
+        if (answer == ERROR_SUCCESS)
+            host->KeyOpened(*key, path != nullptr ? path : "");
+    return answer;
+}
+
+LONG WINAPI WatchedRegCloseKey(HKEY key)
+{
+    if (FilterHost *host = FilterHost::Active())
+        host->KeyClosed(key);
+    return RegCloseKey(key);
+}
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     return DefWindowProcA(window, message, wParam, lParam);
@@ -217,6 +245,7 @@ const char *EventKindName(EventKind kind)
     case EventKind::Window: return "window";
     case EventKind::Progress: return "progress";
     case EventKind::Advance: return "advance";
+    case EventKind::Registry: return "registry";
     default: return "failure";
     }
 }
@@ -282,6 +311,9 @@ bool FilterHost::Load(const std::string &modulePath, std::string *error)
             *error = "cannot load " + modulePath + " (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
+    PatchImport(module_, "advapi32.dll", "RegCreateKeyA", reinterpret_cast<void *>(WatchedRegCreateKeyA));
+    PatchImport(module_, "advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void *>(WatchedRegOpenKeyExA));
+    PatchImport(module_, "advapi32.dll", "RegCloseKey", reinterpret_cast<void *>(WatchedRegCloseKey));
     entry_ = reinterpret_cast<PluginEntryProc>(
         reinterpret_cast<void (*)()>(GetProcAddress(module_, "PluginMain")));
     if (entry_ == nullptr) {
@@ -519,6 +551,9 @@ std::vector<std::string> FilterHost::CheckLeaks()
 {
     std::vector<std::string> leaks;
     portCallCounts_.clear();
+    for (auto &entry : openKeys_)
+        leaks.push_back("registry key \"" + entry.second + "\" not closed");
+    openKeys_.clear();
     for (auto &entry : suiteCounts_)
         if (entry.second != 0)
             leaks.push_back("suite \"" + entry.first + "\" left acquired " + std::to_string(entry.second) +
@@ -707,6 +742,8 @@ bool FilterHost::DisposePort(PIChannelPort port)
 Boolean FilterHost::Abort()
 {
     ++abortCalls_;
+    if (behaviour.escapeCancels && (GetAsyncKeyState(VK_ESCAPE) & 0x8000) != 0)
+        return 1;
     return behaviour.abortAfter > 0 && abortCalls_ >= behaviour.abortAfter ? 1 : 0;
 }
 
@@ -825,4 +862,18 @@ OSErr FilterHost::AdvanceState()
     pendingHi_ = r.outHiPlane;
     pendingRowBytes_ = r.outRowBytes;
     return noErr;
+}
+
+void FilterHost::KeyOpened(HKEY key, const std::string &path)
+{
+    Log(EventKind::Registry, "open " + path);
+    openKeys_[key] = path;
+}
+
+void FilterHost::KeyClosed(HKEY key)
+{
+    if (openKeys_.erase(key) == 0)
+        Log(EventKind::Failure, "close of a registry key that is not open");
+    else
+        Log(EventKind::Registry, "close");
 }

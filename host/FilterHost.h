@@ -16,7 +16,7 @@
 #include "host/core/Document.h"
 #include "plugin/HostInterface.h"
 
-enum class EventKind { Selector, Suite, Handle, Buffer, Port, Window, Progress, Advance, Failure };
+enum class EventKind { Selector, Suite, Handle, Buffer, Port, Window, Progress, Advance, Registry, Failure };
 
 const char *EventKindName(EventKind kind);
 
@@ -47,6 +47,7 @@ struct HostBehaviour {
     int failAdvanceOn = 0;             // advanceState fails on this call (0: never)
     OSErr advanceError = memFullErr;   // ... with this code
     bool failBufferAllocation = false; // the buffer suite's New answers null
+    bool escapeCancels = false;        // abortProc answers true while Esc is down (a person at the keyboard)
 };
 
 struct SelectorCall {
@@ -113,6 +114,8 @@ public:
     // Callback plumbing for the C entry points of the suites.
     static FilterHost *Active();
     bool PortCallFails(const std::string &call);
+    void KeyOpened(HKEY key, const std::string &path);
+    void KeyClosed(HKEY key);
     void Log(EventKind kind, std::string text);
     SPErr AcquireSuite(const char *name, int32_t version, const void **suite);
     SPErr ReleaseSuite(const char *name, int32_t version);
@@ -153,6 +156,7 @@ private:
 
     std::map<std::string, int> suiteCounts_;
     std::map<std::string, int> portCallCounts_;
+    std::map<HKEY, std::string> openKeys_;
     int abortCalls_ = 0;
     int advanceCalls_ = 0;
     // The tile buffers of the last advanceState, and the output waiting to

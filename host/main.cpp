@@ -155,6 +155,7 @@ int Run(const RunOptions &o)
         StoreFilterFloat("Last gamma", o.gamma);
     if (o.hasContrast)
         StoreFilterFloat("Last contrast", o.contrast);
+    host.behaviour.escapeCancels = true;
     host.behaviour.tileWidth = o.tileWidth;
     host.behaviour.tileHeight = o.tileHeight;
 

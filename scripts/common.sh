@@ -6,6 +6,9 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX=${UMBROLUX_WINEPREFIX:-$BUILD/wineprefix}
 WINE64=/usr/lib/wine/wine64
+# The 64-bit server: the wrapper on the PATH may pick the 32-bit one, which
+# cannot start where 32-bit programs cannot run.
+export WINESERVER=/usr/lib/wine/wineserver64
 
 # True when this machine can execute 32-bit x86 programs (some kernels have
 # IA-32 emulation switched off; 32-bit Wine cannot start there).
@@ -49,15 +52,18 @@ start_wine() {
     mkdir -p "$WINEPREFIX"
     WINEARCH=win64 "$WINE64" wineboot -i >/dev/null 2>&1 || true
   fi
-  wineserver -p >/dev/null 2>&1 || true
+  # Wait for the server that wineboot started to go, then start one that
+  # stays up between the many short test processes.
+  "$WINESERVER" -w >/dev/null 2>&1 || true
+  "$WINESERVER" -p >/dev/null 2>&1 || true
   # Without a window manager on the private X server, Wine waits two seconds
   # for every hidden managed window to be withdrawn; unmanaged windows need
-  # no window manager at all.
-  if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
-    "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
-  fi
+  # no window manager at all. This first program also brings up Wine's
+  # desktop process here, with its output going nowhere: started by a test,
+  # it would inherit the test's output pipe and keep it open.
+  "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
 }
 
 stop_wine() {
-  wineserver -k >/dev/null 2>&1 || true
+  "$WINESERVER" -k >/dev/null 2>&1 || true
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "TestHost.h"
+#include "host/FilterRegistry.h"
 #include "host/ImageFile.h"
 
 namespace {
@@ -80,6 +81,15 @@ TEST_F(FaultyModuleTest, BuffersHandlesAndPortsLeftBehindAreReported)
     EXPECT_NE(all.find("channel port"), std::string::npos) << all;
 }
 
+TEST_F(FaultyModuleTest, ARegistryKeyLeftOpenIsReported)
+{
+    Misbehave(4);
+    Document d = MakeDocument(4, 4, 3, 8, plugInModeRGBColor);
+    const RunReport report = host.Run(d);
+    ASSERT_EQ(report.leaks.size(), 1u);
+    EXPECT_NE(report.leaks[0].find("registry key"), std::string::npos) << report.leaks[0];
+}
+
 TEST(HostCommandLine, RunsTheFilterOverAPhotographAndWritesTheResult)
 {
     const std::string out = TempPath("out.png");
@@ -100,6 +110,37 @@ TEST(HostCommandLine, RunsTheFilterOverAPhotographAndWritesTheResult)
     EXPECT_EQ(written.depth, 8);
     EXPECT_NE(written.planes, original.planes);
     DeleteFileA(out.c_str());
+}
+
+TEST(HostCommandLine, SixteenBitFilesComeBackAtTheirDepthAsTheHostRenderedThem)
+{
+    ASSERT_TRUE(DeleteFilterKey());
+    Document d = MakeDocument(90, 70, 3, 16, plugInModeRGB48);
+    FillTestPattern(&d, 21);
+    std::string error;
+    for (const char *ext : {".tif", ".png"}) {
+        const std::string in = TempPath(std::string("in16") + ext), out = TempPath(std::string("out16") + ext);
+        ASSERT_TRUE(SaveImageFile(in, d, &error)) << error;
+        const ProcessResult r = RunProcess(Quote(BesideTests("filterhost.exe")) + " run " + Quote(ModulePath()) + " " +
+                                           Quote(in) + " " + Quote(out) + " --gamma 1.7 --contrast 240 --tile 64x32");
+        ASSERT_EQ(r.exitCode, 0u) << r.output;
+        Document written;
+        ASSERT_TRUE(LoadImageFile(out, &written, &error)) << error;
+        EXPECT_EQ(written.depth, 16) << ext;
+
+        // The same run in this process, on the same values.
+        FilterHost host;
+        ASSERT_TRUE(host.Load(ModulePath(), &error)) << error;
+        host.behaviour.tileWidth = 64;
+        host.behaviour.tileHeight = 32;
+        Document here = d;
+        ASSERT_EQ(host.Run(here).result, 0);
+        EXPECT_TRUE(written.planes == here.planes) << ext;
+        EXPECT_FALSE(written.planes == d.planes) << ext;
+        DeleteFileA(in.c_str());
+        DeleteFileA(out.c_str());
+    }
+    DeleteFilterKey();
 }
 
 TEST(HostCommandLine, AnswersBadInputWithOneLineAndAFailureStatus)
