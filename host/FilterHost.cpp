@@ -348,12 +348,26 @@ size_t FilterHost::CountEvents(EventKind kind, const std::string &prefix) const
     return n;
 }
 
+double FilterHost::Now()
+{
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return double(now.QuadPart) / double(frequency.QuadPart);
+}
+
 int16_t FilterHost::Call(int16_t selector, void *paramBlock)
 {
     Session session(this);
     intptr_t data = 0;
     int16_t result = 0x7A7A;  // a value the plug-in must overwrite
+    const double started = Now();
     entry_(selector, paramBlock, &data, &result);
+    timing.selectors += Now() - started;
     Log(EventKind::Selector, std::string(SelectorName(selector)) + " -> " + std::to_string(result));
     return result;
 }
@@ -447,6 +461,7 @@ void FilterHost::Attach(Document &document)
     Detach();
     abortCalls_ = 0;
     advanceCalls_ = 0;
+    timing = Timing();
     pendingOut_ = Rect();
     document_ = &document;
     BuildDocumentInfo(document);
@@ -791,6 +806,12 @@ void FilterHost::CommitOutput()
 
 OSErr FilterHost::AdvanceState()
 {
+    const double started = Now();
+    struct Clock {
+        double started;
+        double *total;
+        ~Clock() { *total += FilterHost::Now() - started; }
+    } clock{started, &timing.tileDelivery};
     ++advanceCalls_;
     CommitOutput();
     FilterRecord &r = record_;

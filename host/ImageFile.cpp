@@ -163,8 +163,9 @@ bool LoadImageFile(const std::string &path, Document *document, std::string *err
         return Fail(error, "cannot read " + path + ": not a PNG or TIFF image this host can decode", hr);
     GUID container = {};
     decoder->GetContainerFormat(&container);
-    if (container != GUID_ContainerFormatPng && container != GUID_ContainerFormatTiff)
-        return Fail(error, "cannot read " + path + ": only PNG and TIFF files are supported");
+    if (container != GUID_ContainerFormatPng && container != GUID_ContainerFormatTiff &&
+        container != GUID_ContainerFormatJpeg)
+        return Fail(error, "cannot read " + path + ": only PNG, TIFF and JPEG files are supported");
 
     ComPtr<IWICBitmapFrameDecode> frame;
     if (FAILED(hr = decoder->GetFrame(0, frame.Out())))

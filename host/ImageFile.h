@@ -6,8 +6,9 @@
 
 #include "host/core/Document.h"
 
-// Loads an RGB (or grey) image; 16-bit files are converted to the host's
-// 0..32768 range. A file with alpha gives a fourth, transparency plane.
+// Loads an RGB (or grey) PNG, TIFF or JPEG image; 16-bit files are converted
+// to the host's 0..32768 range. A file with alpha gives a fourth,
+// transparency plane.
 bool LoadImageFile(const std::string &path, Document *document, std::string *error);
 
 // Writes the document's colour planes at its depth; the format follows the

@@ -1,6 +1,7 @@
 // filterhost: runs a filter module the way a real host does, from the
 // command line, and tells what happened in plain words.
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,9 +21,12 @@ void Usage()
                  "usage:\n"
                  "  filterhost about MODULE\n"
                  "  filterhost run MODULE IMAGE [OUT] [--bias B] [--gamma G] [--contrast C] [--tile WxH]\n"
+                 "                 [--selection MASK]\n"
+                 "  filterhost convert IMAGE OUT [--depth 8|16]\n"
                  "IMAGE and OUT are PNG or TIFF files, 8 or 16 bits per sample. The tone values\n"
                  "are what the filter's dialog starts from (its last values); --tile sets the\n"
-                 "host's tile size (256x256 by default).\n");
+                 "host's tile size (256x256 by default); MASK is a grey image of the same size,\n"
+                 "white where the image is selected.\n");
 }
 
 const char *SelectorWord(int16_t selector)
@@ -76,7 +80,7 @@ int Finish(const RunReport &report)
 }
 
 struct RunOptions {
-    std::string module, image, out;
+    std::string module, image, out, selection;
     bool hasBias = false, hasGamma = false, hasContrast = false;
     float bias = 0, gamma = 0, contrast = 0;
     int32_t tileWidth = 256, tileHeight = 256;
@@ -101,6 +105,8 @@ bool ParseRun(int argc, char **argv, RunOptions *o)
             o->hasGamma = ParseFloat(argv[++i], &o->gamma);
         else if (a == "--contrast" && hasValue)
             o->hasContrast = ParseFloat(argv[++i], &o->contrast);
+        else if (a == "--selection" && hasValue)
+            o->selection = argv[++i];
         else if (a == "--tile" && hasValue) {
             if (std::sscanf(argv[++i], "%dx%d", &o->tileWidth, &o->tileHeight) != 2 || o->tileWidth < 0 ||
                 o->tileHeight < 0 || o->tileWidth > 32767 || o->tileHeight > 32767)
@@ -135,14 +141,77 @@ int About(const std::string &modulePath)
     return Finish(report);
 }
 
+double PeakMegabytes()
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        return 0;
+    return double(counters.PeakWorkingSetSize) / (1024.0 * 1024.0);
+}
+
+// A grey image as the document's selection: one byte per pixel.
+bool LoadSelection(const std::string &path, Document *document, std::string *error)
+{
+    Document mask;
+    if (!LoadImageFile(path, &mask, error))
+        return false;
+    if (mask.width != document->width || mask.height != document->height) {
+        *error = path + " is not the size of the image";
+        return false;
+    }
+    document->selection.resize(size_t(mask.width) * size_t(mask.height));
+    for (size_t i = 0; i < document->selection.size(); ++i) {
+        const uint16_t v = mask.planes[0][i];
+        document->selection[i] = mask.depth == 16 ? uint8_t((uint32_t(v) * 255u + 16384u) / 32768u) : uint8_t(v);
+    }
+    return true;
+}
+
+int Convert(int argc, char **argv)
+{
+    int depth = 0;
+    if (argc == 6 && std::strcmp(argv[4], "--depth") == 0)
+        depth = std::atoi(argv[5]);
+    if ((argc != 4 && argc != 6) || (argc == 6 && depth != 8 && depth != 16)) {
+        Usage();
+        return 2;
+    }
+    Document document;
+    std::string error;
+    if (!LoadImageFile(argv[2], &document, &error)) {
+        std::fprintf(stderr, "filterhost: %s\n", error.c_str());
+        return 2;
+    }
+    if (depth != 0 && depth != document.depth) {
+        for (auto &plane : document.planes)
+            for (uint16_t &v : plane)
+                v = depth == 16 ? uint16_t((uint32_t(v) * 32768u + 127u) / 255u)
+                                : uint16_t((uint32_t(v) * 255u + 16384u) / 32768u);
+        document.depth = depth;
+        if (document.mode == plugInModeRGBColor || document.mode == plugInModeRGB48)
+            document.mode = depth == 16 ? plugInModeRGB48 : plugInModeRGBColor;
+        else
+            document.mode = depth == 16 ? plugInModeGray16 : plugInModeGrayScale;
+    }
+    if (!SaveImageFile(argv[3], document, &error)) {
+        std::fprintf(stderr, "filterhost: %s\n", error.c_str());
+        return 2;
+    }
+    return 0;
+}
+
 int Run(const RunOptions &o)
 {
     Document document;
     std::string error;
-    if (!LoadImageFile(o.image, &document, &error)) {
+    const double decodeStart = FilterHost::Now();
+    if (!LoadImageFile(o.image, &document, &error) ||
+        (!o.selection.empty() && !LoadSelection(o.selection, &document, &error))) {
         std::fprintf(stderr, "filterhost: %s\n", error.c_str());
         return 2;
     }
+    const double decodeSeconds = FilterHost::Now() - decodeStart;
     FilterHost host;
     if (!host.Load(o.module, &error)) {
         std::fprintf(stderr, "filterhost: %s\n", error.c_str());
@@ -179,13 +248,21 @@ int Run(const RunOptions &o)
     if (!report.finished)
         std::printf("The run ended without finish; the image is unchanged.\n");
 
+    double encodeSeconds = 0;
     if (!o.out.empty()) {
+        const double encodeStart = FilterHost::Now();
         if (!SaveImageFile(o.out, document, &error)) {
             std::fprintf(stderr, "filterhost: %s\n", error.c_str());
             return 2;
         }
+        encodeSeconds = FilterHost::Now() - encodeStart;
         std::printf("Wrote %s\n", o.out.c_str());
     }
+    const FilterHost::Timing &t = host.timing;
+    std::printf("Timing: decode %.3f s; filter %.3f s (the module's own work %.3f s, the host's blur and median "
+                "%.3f s, tile delivery %.3f s); encode %.3f s; peak memory %.0f MB\n",
+                decodeSeconds, t.selectors, t.selectors - t.hostFilters - t.tileDelivery, t.hostFilters,
+                t.tileDelivery, encodeSeconds, PeakMegabytes());
     return Finish(report);
 }
 
@@ -195,6 +272,8 @@ int main(int argc, char **argv)
 {
     if (argc >= 3 && std::strcmp(argv[1], "about") == 0 && argc == 3)
         return About(argv[2]);
+    if (argc >= 2 && std::strcmp(argv[1], "convert") == 0)
+        return Convert(argc, argv);
     RunOptions options;
     if (argc >= 4 && std::strcmp(argv[1], "run") == 0 && ParseRun(argc, argv, &options))
         return Run(options);

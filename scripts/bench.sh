@@ -29,3 +29,28 @@ start_xvfb
 start_wine
 echo "== under Wine (x64 build)"
 "$WINE64" "$BUILD/win64/bin/umbrolux_bench.exe" "Z:$photo"
+
+echo "== the whole run in the emulated host under Wine (15.9 MP photograph)"
+host="$WINE64 $BUILD/win64/bin/filterhost.exe"
+module=$BUILD/win64/bin/Umbrolux.8bf
+png8=$bench/photo-8.png
+tif16=$bench/photo-16.tif
+[ -f "$png8" ] || $host convert "Z:$photo_jpeg" "Z:$png8"
+[ -f "$tif16" ] || $host convert "Z:$png8" "Z:$tif16" --depth 16
+for input in "$png8" "$tif16"; do
+  for tile in 256x256 1024x1024; do
+    echo "-- $(basename "$input"), tiles $tile"
+    $host run "$module" "Z:$input" "Z:$bench/out.${input##*.}" --bias 0.5 --gamma 2 --contrast 255 \
+      --tile "$tile" | grep -E '^Timing'
+  done
+done
+
+if ! command -v gegl >/dev/null; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends gegl >/dev/null
+fi
+seconds() { local s e; s=$(date +%s.%N); "$@" >/dev/null 2>&1; e=$(date +%s.%N); awk "BEGIN { print $e - $s }"; }
+echo "== GEGL's shadows-highlights on the same 8-bit photograph, for comparison"
+whole=$(seconds gegl "$png8" -o "$bench/gegl.png" -- shadows-highlights shadows=50 highlights=0 radius=100 compress=50)
+plain=$(seconds gegl "$png8" -o "$bench/gegl-plain.png")
+printf '  gegl with the operation %.2f s, decode and encode only %.2f s, the operation %.2f s\n' \
+  "$whole" "$plain" "$(awk "BEGIN { print $whole - $plain }")"
