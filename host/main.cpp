@@ -275,8 +275,13 @@ int main(int argc, char **argv)
     if (argc >= 2 && std::strcmp(argv[1], "convert") == 0)
         return Convert(argc, argv);
     RunOptions options;
-    if (argc >= 4 && std::strcmp(argv[1], "run") == 0 && ParseRun(argc, argv, &options))
-        return Run(options);
+    if (argc >= 2 && std::strcmp(argv[1], "run") == 0) {
+        if (ParseRun(argc, argv, &options))
+            return Run(options);
+        std::fprintf(stderr, "filterhost: run takes MODULE IMAGE [OUT] and the options listed when "
+                             "filterhost is run alone\n");
+        return 2;
+    }
     Usage();
     return 2;
 }
