@@ -1,5 +1,6 @@
 #include "host/FilterHost.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "host/HostPort.h"
@@ -785,18 +786,22 @@ void FilterHost::CommitOutput()
         return;
     const int32_t sampleBytes = document_->depth == 16 ? 2 : 1;
     const int32_t planes = pendingHi_ - pendingLo_ + 1;
+    const int32_t width = pendingOut_.right - pendingOut_.left;
+    const uint16_t full = uint16_t(document_->MaxSample());  // the host's range ends at its full scale
     for (int32_t y = pendingOut_.top; y < pendingOut_.bottom; ++y) {
         const uint8_t *row = outBuffer_.data() + size_t(y - pendingOut_.top) * size_t(pendingRowBytes_);
-        for (int32_t x = pendingOut_.left; x < pendingOut_.right; ++x)
-            for (int32_t p = 0; p < planes; ++p) {
-                const uint8_t *at = row + (size_t(x - pendingOut_.left) * planes + size_t(p)) * sampleBytes;
-                uint16_t v = at[0];
-                if (sampleBytes == 2)
-                    std::memcpy(&v, at, 2);
-                if (v > document_->MaxSample())
-                    v = uint16_t(document_->MaxSample());  // the host's range ends at its full scale
-                document_->At(pendingLo_ + p, x, y) = v;
+        for (int32_t p = 0; p < planes; ++p) {
+            uint16_t *to = &document_->At(pendingLo_ + p, pendingOut_.left, y);
+            if (sampleBytes == 2) {
+                const uint16_t *from = reinterpret_cast<const uint16_t *>(row) + p;
+                for (int32_t x = 0; x < width; ++x)
+                    to[x] = std::min(from[size_t(x) * planes], full);
+            } else {
+                const uint8_t *from = row + p;
+                for (int32_t x = 0; x < width; ++x)
+                    to[x] = from[size_t(x) * planes];
             }
+        }
     }
     for (const auto &port : ports_)
         if (!port->createdByPlugin)
@@ -846,17 +851,21 @@ OSErr FilterHost::AdvanceState()
         const int32_t padding = (behaviour.rowPadding + sampleBytes - 1) / sampleBytes * sampleBytes;
         *rowBytes = (rect.right - rect.left) * planes * sampleBytes + padding;
         buffer->assign(size_t(*rowBytes) * size_t(rect.bottom - rect.top), 0xCD);
+        const int32_t width = rect.right - rect.left;
         for (int32_t y = rect.top; y < rect.bottom; ++y) {
             uint8_t *row = buffer->data() + size_t(y - rect.top) * size_t(*rowBytes);
-            for (int32_t x = rect.left; x < rect.right; ++x)
-                for (int32_t p = 0; p < planes; ++p) {
-                    const uint16_t v = document_->At(lo + p, x, y);
-                    uint8_t *at = row + (size_t(x - rect.left) * planes + size_t(p)) * sampleBytes;
-                    if (sampleBytes == 2)
-                        std::memcpy(at, &v, 2);
-                    else
-                        *at = uint8_t(v);
+            for (int32_t p = 0; p < planes; ++p) {
+                const uint16_t *from = &document_->At(lo + p, rect.left, y);
+                if (sampleBytes == 2) {
+                    uint16_t *to = reinterpret_cast<uint16_t *>(row) + p;
+                    for (int32_t x = 0; x < width; ++x)
+                        to[size_t(x) * planes] = from[x];
+                } else {
+                    uint8_t *to = row + p;
+                    for (int32_t x = 0; x < width; ++x)
+                        to[size_t(x) * planes] = uint8_t(from[x]);
                 }
+            }
         }
         *data = buffer->data();
     };
