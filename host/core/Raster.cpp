@@ -74,9 +74,19 @@ SPErr ReadToMemory(const RasterView &channel, VRect *area, const PixelMemoryDesc
     const VRect requested = *area;
     const VRect r = Intersect(requested, channel.bounds);
     *area = r;
-    for (int32_t y = r.top; y < r.bottom; ++y)
-        for (int32_t x = r.left; x < r.right; ++x)
-            Store(memory, Address(memory, y - requested.top, x - requested.left), channel.At(x, y), channel.depth);
+    const int64_t step = memory.colBits / 8;
+    for (int32_t y = r.top; y < r.bottom; ++y) {
+        uint8_t *to = Address(memory, y - requested.top, r.left - requested.left);
+        const uint16_t *from = &channel.At(r.left, y);
+        const int32_t width = r.right - r.left;
+        if (memory.depth == 8 && channel.depth == 8) {  // the common case, without conversions
+            for (int32_t x = 0; x < width; ++x)
+                to[x * step] = uint8_t(from[x]);
+            continue;
+        }
+        for (int32_t x = 0; x < width; ++x)
+            Store(memory, to + x * step, from[x], channel.depth);
+    }
     return noErr;
 }
 
@@ -90,9 +100,19 @@ SPErr WriteFromMemory(const RasterView &channel, const VRect &writeLimit, VRect 
     const VRect requested = *area;
     const VRect r = Intersect(Intersect(requested, channel.bounds), writeLimit);
     *area = r;
-    for (int32_t y = r.top; y < r.bottom; ++y)
-        for (int32_t x = r.left; x < r.right; ++x)
-            channel.At(x, y) = Load(memory, Address(memory, y - requested.top, x - requested.left), channel.depth);
+    const int64_t step = memory.colBits / 8;
+    for (int32_t y = r.top; y < r.bottom; ++y) {
+        const uint8_t *from = Address(memory, y - requested.top, r.left - requested.left);
+        uint16_t *to = &channel.At(r.left, y);
+        const int32_t width = r.right - r.left;
+        if (memory.depth == 8 && channel.depth == 8) {
+            for (int32_t x = 0; x < width; ++x)
+                to[x] = from[x * step];
+            continue;
+        }
+        for (int32_t x = 0; x < width; ++x)
+            to[x] = Load(memory, from + x * step, channel.depth);
+    }
     return noErr;
 }
 
