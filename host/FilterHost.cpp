@@ -366,9 +366,10 @@ int16_t FilterHost::Call(int16_t selector, void *paramBlock)
     Session session(this);
     intptr_t data = 0;
     int16_t result = 0x7A7A;  // a value the plug-in must overwrite
-    const double started = Now();
-    entry_(selector, paramBlock, &data, &result);
-    timing.selectors += Now() - started;
+    {
+        Stopwatch stopwatch(&timing.selectors);
+        entry_(selector, paramBlock, &data, &result);
+    }
     Log(EventKind::Selector, std::string(SelectorName(selector)) + " -> " + std::to_string(result));
     return result;
 }
@@ -811,12 +812,7 @@ void FilterHost::CommitOutput()
 
 OSErr FilterHost::AdvanceState()
 {
-    const double started = Now();
-    struct Clock {
-        double started;
-        double *total;
-        ~Clock() { *total += FilterHost::Now() - started; }
-    } clock{started, &timing.tileDelivery};
+    Stopwatch stopwatch(&timing.tileDelivery);
     ++advanceCalls_;
     CommitOutput();
     FilterRecord &r = record_;

@@ -101,6 +101,19 @@ public:
         double selectors = 0, hostFilters = 0, tileDelivery = 0;
     } timing;
     static double Now();
+
+    // Adds the time from its construction to its end to *total.
+    class Stopwatch {
+    public:
+        explicit Stopwatch(double *total) : total_(total), started_(Now()) {}
+        ~Stopwatch() { *total_ += Now() - started_; }
+        Stopwatch(const Stopwatch &) = delete;
+        Stopwatch &operator=(const Stopwatch &) = delete;
+
+    private:
+        double *total_;
+        double started_;
+    };
     std::vector<HostEvent> events;
     HWND MainWindow() const { return mainWindow_; }
 

@@ -207,13 +207,7 @@ extern "C" SPErr PI_CDECL PortApplyOperation(const char *operation, PIChannelPor
     if (!to->writable)
         return kNotWritable;
     to->pyramid.Clear();
-    FilterHost *host = FilterHost::Active();
-    const double started = FilterHost::Now();
-    struct Clock {
-        double started;
-        double *total;
-        ~Clock() { *total += FilterHost::Now() - started; }
-    } clock{started, &host->timing.hostFilters};
+    FilterHost::Stopwatch stopwatch(&FilterHost::Active()->timing.hostFilters);
     if (name == kSetPixelsOperation) {
         if (parameters == nullptr)
             return paramErr;
