@@ -88,7 +88,7 @@ std::vector<uint16_t> Widen(const std::vector<uint8_t> &rgb)
 {
     std::vector<uint16_t> out(rgb.size());
     for (size_t i = 0; i < rgb.size(); ++i)
-        out[i] = uint16_t((uint32_t(rgb[i]) * 32768u + 127u) / 255u);
+        out[i] = Convert8To16(rgb[i]);
     return out;
 }
 

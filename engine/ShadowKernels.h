@@ -74,7 +74,6 @@ public:
     {
         return sample <= full_ ? lifted_[sample] : LiftedSample(sample, gamma_, contrast_, sixteenBit_);
     }
-    uint8_t Result8(uint8_t mask, uint8_t sample) const { return result8_[mask][sample]; }
     const uint8_t *Results8(uint8_t mask) const { return result8_[mask]; }
     bool SixteenBit() const { return sixteenBit_; }
 

@@ -23,17 +23,6 @@ int32_t FilterContext::FreeTileMask()
     return 0;
 }
 
-namespace {
-
-void DisposePort(PSChannelPortsSuite3 *suite, PIChannelPort *port)
-{
-    if (*port != nullptr)
-        suite->Dispose(port);
-    *port = nullptr;
-}
-
-} // namespace
-
 int32_t FilterContext::ApplyWholeImage()
 {
     const int32_t tileHeight = filterRecord->outTileHeight;
@@ -43,8 +32,7 @@ int32_t FilterContext::ApplyWholeImage()
         return -1;
     }
 
-    DisposePort(channelPorts, &portA);
-    DisposePort(channelPorts, &portB);
+    DisposePorts();
 
     // Sized in 64 bits: a buffer larger than the suite can hand out is
     // refused rather than wrapped around.
@@ -100,8 +88,7 @@ int32_t FilterContext::ApplyWholeImage()
     }
 
     FreeTileMask();
-    DisposePort(channelPorts, &portA);
-    DisposePort(channelPorts, &portB);
+    DisposePorts();
 
     RegistryKey key(kRegistryPath);
     key.WriteFloat(kLastBias, settings.bias);

@@ -12,6 +12,7 @@
 #include "host/FilterHost.h"
 #include "host/FilterRegistry.h"
 #include "host/ImageFile.h"
+#include "host/core/Raster.h"
 
 namespace {
 
@@ -163,7 +164,7 @@ bool LoadSelection(const std::string &path, Document *document, std::string *err
     document->selection.resize(size_t(mask.width) * size_t(mask.height));
     for (size_t i = 0; i < document->selection.size(); ++i) {
         const uint16_t v = mask.planes[0][i];
-        document->selection[i] = mask.depth == 16 ? uint8_t((uint32_t(v) * 255u + 16384u) / 32768u) : uint8_t(v);
+        document->selection[i] = mask.depth == 16 ? Convert16To8(v) : uint8_t(v);
     }
     return true;
 }
@@ -186,8 +187,7 @@ int Convert(int argc, char **argv)
     if (depth != 0 && depth != document.depth) {
         for (auto &plane : document.planes)
             for (uint16_t &v : plane)
-                v = depth == 16 ? uint16_t((uint32_t(v) * 32768u + 127u) / 255u)
-                                : uint16_t((uint32_t(v) * 255u + 16384u) / 32768u);
+                v = depth == 16 ? Convert8To16(v) : Convert16To8(v);
         document.depth = depth;
         if (document.mode == plugInModeRGBColor || document.mode == plugInModeRGB48)
             document.mode = depth == 16 ? plugInModeRGB48 : plugInModeRGBColor;
