@@ -42,6 +42,8 @@ public:
         return false;
     }
 
+    const uint8_t *Data() const { return bytes_.data(); }
+
 private:
     const std::vector<uint8_t> &bytes_;
 };
@@ -75,7 +77,93 @@ bool Fail(std::string *error, const char *what)
     return false;
 }
 
+// Walks the three levels of the resource directory (type, name, language).
+class ResourceWalker {
+public:
+    ResourceWalker(const Reader &r, const std::vector<Section> &sections, uint64_t base, ModuleInfo *info)
+        : r_(r), sections_(sections), base_(base), info_(info)
+    {
+    }
+
+    bool Walk(uint32_t tableOffset, int level, Resource *partial, std::string *error)
+    {
+        uint16_t named = 0, numbered = 0;
+        if (!r_.U16(base_ + tableOffset + 12, &named) || !r_.U16(base_ + tableOffset + 14, &numbered))
+            return Fail(error, "truncated resource directory");
+        for (uint32_t i = 0; i < uint32_t(named) + numbered; ++i) {
+            if (++entries_ > 65536)
+                return Fail(error, "implausible resource count");
+            const uint64_t entry = base_ + tableOffset + 16 + uint64_t(i) * 8;
+            uint32_t id = 0, target = 0;
+            if (!r_.U32(entry, &id) || !r_.U32(entry + 4, &target))
+                return Fail(error, "truncated resource directory");
+            std::string label;
+            if ((id & 0x80000000u) != 0) {
+                if (!NameAt(id & 0x7FFFFFFFu, &label))
+                    return Fail(error, "malformed resource name");
+            } else {
+                label = "#" + std::to_string(id);
+            }
+            Resource here = *partial;
+            if (level == 0)
+                here.type = label;
+            else if (level == 1)
+                here.name = label;
+            else
+                here.language = uint16_t(id);
+
+            const bool isTable = (target & 0x80000000u) != 0;
+            if (isTable != (level < 2))
+                return Fail(error, "malformed resource directory");
+            if (isTable) {
+                if (!Walk(target & 0x7FFFFFFFu, level + 1, &here, error))
+                    return false;
+                continue;
+            }
+            uint32_t dataRva = 0, size = 0;
+            uint64_t at = 0;
+            if (!r_.U32(base_ + target, &dataRva) || !r_.U32(base_ + target + 4, &size) ||
+                !RvaToOffset(sections_, dataRva, &at) || !r_.Has(at, size))
+                return Fail(error, "malformed resource data entry");
+            here.data.assign(r_.Data() + at, r_.Data() + at + size);
+            info_->resources.push_back(std::move(here));
+        }
+        return true;
+    }
+
+private:
+    // A directory string: a 16-bit count, then UTF-16 units; kept as ASCII.
+    bool NameAt(uint32_t offset, std::string *name) const
+    {
+        uint16_t length = 0;
+        if (!r_.U16(base_ + offset, &length))
+            return false;
+        for (uint16_t k = 0; k < length; ++k) {
+            uint16_t unit = 0;
+            if (!r_.U16(base_ + offset + 2 + uint64_t(k) * 2, &unit))
+                return false;
+            name->push_back(unit < 0x80 ? char(unit) : '?');
+        }
+        return true;
+    }
+
+    const Reader &r_;
+    const std::vector<Section> &sections_;
+    uint64_t base_;
+    ModuleInfo *info_;
+    uint32_t entries_ = 0;
+};
+
 } // namespace
+
+const Resource *FindResource(const ModuleInfo &info, const std::string &type, const std::string &name,
+                             uint16_t language)
+{
+    for (const Resource &resource : info.resources)
+        if (resource.type == type && resource.name == name && resource.language == language)
+            return &resource;
+    return nullptr;
+}
 
 bool ParseModule(const std::vector<uint8_t> &bytes, ModuleInfo *info, std::string *error)
 {
@@ -175,6 +263,19 @@ bool ParseModule(const std::vector<uint8_t> &bytes, ModuleInfo *info, std::strin
                 return Fail(error, "malformed import name");
             info->importedDlls.push_back(name);
         }
+    }
+
+    uint32_t resourceRva = 0, resourceSize = 0;
+    if (!directory(2, &resourceRva, &resourceSize))
+        return Fail(error, "truncated data directories");
+    if (resourceRva != 0) {
+        uint64_t at = 0;
+        if (!RvaToOffset(sections, resourceRva, &at))
+            return Fail(error, "malformed resource directory");
+        ResourceWalker walker(r, sections, at, info);
+        Resource root;
+        if (!walker.Walk(0, 0, &root, error))
+            return false;
     }
     return true;
 }

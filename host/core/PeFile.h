@@ -1,5 +1,5 @@
 // Reads what a host needs to know about a Windows module straight from its
-// file bytes: machine type, exported names and imported DLLs. Every offset
+// file bytes: machine type, exported names, imported DLLs and resources. Every offset
 // read from the file is bounds-checked; a malformed file yields an error text.
 #pragma once
 
@@ -17,13 +17,27 @@ struct ExportedName {
     uint32_t rva = 0;
 };
 
+// A resource's type and name are either a number, written "#16000", or a
+// name as stored (resource compilers store names upper-case).
+struct Resource {
+    std::string type;
+    std::string name;
+    uint16_t language = 0;
+    std::vector<uint8_t> data;
+};
+
 struct ModuleInfo {
     uint16_t machine = 0;
     bool isDll = false;
     bool isPe32Plus = false;
     std::vector<ExportedName> exports;
     std::vector<std::string> importedDlls;
+    std::vector<Resource> resources;
 };
+
+// The resource of that type, name and language, or null.
+const Resource *FindResource(const ModuleInfo &info, const std::string &type, const std::string &name,
+                             uint16_t language);
 
 // Parses a module image held in memory. Returns false and sets *error when
 // the bytes are not a well-formed PE file.

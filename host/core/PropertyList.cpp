@@ -110,6 +110,16 @@ private:
     }
     bool Unary(bool *value)
     {
+        // Nesting deep enough to exhaust the stack is no expression a
+        // person wrote.
+        if (++depth_ > 200)
+            return Error("the expression nests too deeply");
+        const bool ok = Term(value);
+        --depth_;
+        return ok;
+    }
+    bool Term(bool *value)
+    {
         if (Take("!")) {
             if (!Unary(value))
                 return false;
@@ -164,6 +174,7 @@ private:
     const std::string &text_;
     const std::string &mode_;
     size_t at_ = 0;
+    int depth_ = 0;
     std::string error_;
 };
 
@@ -215,7 +226,7 @@ bool Parse(const std::vector<uint8_t> &bytes, PropertyList *list, std::string *e
         else if (p.key == Code("8664"))
             ok = CString(d, 0, &list->entryX64);
         else if (p.key == Code("enbl"))
-            ok = CString(d, 0, &list->enableExpression);
+            ok = CString(d, 0, &list->enableExpression) && (list->hasEnable = true);
         else if (p.key == Code("mode")) {
             ok = d.size() >= 2;
             if (ok) {
@@ -249,6 +260,41 @@ bool Evaluate(const std::string &expression, const std::string &imageMode, bool 
 {
     Expression parser(expression, imageMode);
     return parser.Run(enabled, error);
+}
+
+Enablement EnabledFor(const PropertyList &list, int mode, const std::string &modeName)
+{
+    Enablement e;
+    if (list.hasEnable) {
+        std::string why;
+        if (!Evaluate(list.enableExpression, modeName, &e.enabled, &why)) {
+            e.enabled = false;
+            e.reason = "its enabling expression \"" + list.enableExpression + "\" cannot be read: " + why;
+        } else if (!e.enabled) {
+            e.reason = "its enabling expression \"" + list.enableExpression + "\" excludes " + modeName;
+        }
+    } else if (list.hasMode) {
+        e.enabled = ModeFlagsAdmit(list.modeFlags, mode);
+        if (!e.enabled)
+            e.reason = "its mode flags exclude " + modeName;
+    } else {
+        e.reason = "it names no image modes";
+    }
+    return e;
+}
+
+int FilterCaseFor(bool hasSelection, bool hasTransparency)
+{
+    if (hasTransparency)
+        return hasSelection ? kEditableTransparencyWithSelection : kEditableTransparencyNoSelection;
+    return hasSelection ? kFlatImageWithSelection : kFlatImageNoSelection;
+}
+
+FilterCase CaseHandling(const PropertyList &list, int filterCase)
+{
+    if (filterCase >= 1 && size_t(filterCase) <= list.filterCases.size())
+        return list.filterCases[size_t(filterCase) - 1];
+    return FilterCase{kHandlingNone, kHandlingNone, 0, 0};
 }
 
 bool ModeFlagsAdmit(uint16_t flags, int mode)

@@ -26,6 +26,7 @@ struct PropertyList {
     // The standard properties, when present.
     uint32_t kind = 0;
     std::string name, category, entryX86, entryX64, enableExpression;
+    bool hasEnable = false;
     uint32_t interfaceVersion = 0;
     bool hasMode = false;
     uint16_t modeFlags = 0;  // most significant byte first, as stored
@@ -57,5 +58,45 @@ bool Evaluate(const std::string &expression, const std::string &imageMode, bool 
 // Whether the mode flags of a list without an expression admit a mode
 // (by its number in the host interface).
 bool ModeFlagsAdmit(uint16_t flags, int mode);
+
+// Whether a host enables the filter's menu item for a document of that mode
+// (number and name): by the enabling expression when there is one (one that
+// cannot be read disables), else by the mode flags. The reason says why not.
+struct Enablement {
+    bool enabled = false;
+    std::string reason;
+};
+Enablement EnabledFor(const PropertyList &list, int mode, const std::string &modeName);
+
+// Filter cases, numbered as in the list's fici property.
+enum {
+    kFlatImageNoSelection = 1,
+    kFlatImageWithSelection = 2,
+    kFloatingSelection = 3,
+    kEditableTransparencyNoSelection = 4,
+    kEditableTransparencyWithSelection = 5,
+    kProtectedTransparencyNoSelection = 6,
+    kProtectedTransparencyWithSelection = 7,
+};
+// Handling codes of a filter case: the case cannot be filtered, the pixels
+// pass as they are, or transparent parts are matted against white on the
+// way in (and the matte taken out again on the way back).
+enum {
+    kHandlingCantFilter = 0,
+    kHandlingNone = 1,
+    kHandlingWhiteMatte = 4,
+};
+// fici flags1 bits.
+enum : uint8_t {
+    kDontCopyToDestination = 0x01,
+    kWorksWithBlankData = 0x02,
+    kFiltersLayerMasks = 0x04,
+    kWritesOutsideSelection = 0x08,
+};
+
+int FilterCaseFor(bool hasSelection, bool hasTransparency);
+// The handling the list asks for in a case (pixels as they are when the
+// list has no fici property).
+FilterCase CaseHandling(const PropertyList &list, int filterCase);
 
 } // namespace pipl

@@ -3,77 +3,22 @@
 #include <gtest/gtest.h>
 
 #include "host/core/PropertyList.h"
+#include "tests/common/ResourceBytes.h"
+
+using resource_bytes::Bytes;
+using resource_bytes::PropertyListBytes;
 
 namespace {
 
-class Builder {
-public:
-    Builder &Add(const char (&key)[5], std::vector<uint8_t> data, bool pad = true)
-    {
-        while (pad && data.size() % 4 != 0)
-            data.push_back(0);
-        Put32(pipl::Code("8BIM"));
-        Put32(pipl::Code(key));
-        Put32(0);
-        Put32(uint32_t(data.size()));
-        body_.insert(body_.end(), data.begin(), data.end());
-        ++count_;
-        return *this;
-    }
-    std::vector<uint8_t> Bytes(uint32_t version = 0) const
-    {
-        std::vector<uint8_t> out = {1, 0};
-        for (int i = 0; i < 4; ++i)
-            out.push_back(uint8_t(version >> (8 * i)));
-        for (int i = 0; i < 4; ++i)
-            out.push_back(uint8_t(count_ >> (8 * i)));
-        out.insert(out.end(), body_.begin(), body_.end());
-        return out;
-    }
-    static std::vector<uint8_t> Pascal(const std::string &s)
-    {
-        std::vector<uint8_t> d = {uint8_t(s.size())};
-        d.insert(d.end(), s.begin(), s.end());
-        return d;
-    }
-    static std::vector<uint8_t> C(const std::string &s)
-    {
-        std::vector<uint8_t> d(s.begin(), s.end());
-        d.push_back(0);
-        return d;
-    }
-    static std::vector<uint8_t> Le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
-
-private:
-    void Put32(uint32_t v)
-    {
-        for (int i = 0; i < 4; ++i)
-            body_.push_back(uint8_t(v >> (8 * i)));
-    }
-    std::vector<uint8_t> body_;
-    uint32_t count_ = 0;
-};
-
-Builder FilterList()
+PropertyListBytes FilterList()
 {
-    std::vector<uint8_t> hstm = Builder::Le32(0);
-    for (auto part : {Builder::Le32(pipl::Code("kvr1")), Builder::Le32(pipl::Code("kvr1")), std::vector<uint8_t>{0x80, 0x3E}})
-        hstm.insert(hstm.end(), part.begin(), part.end());
-    const std::vector<uint8_t> scope = Builder::C("3f1c8b2e-5a47-4d2b-9c1e-7b5d2a6f9e04");
-    hstm.insert(hstm.end(), scope.begin(), scope.end());
-    std::vector<uint8_t> fici;
-    for (int c = 0; c < 7; ++c)
-        fici.insert(fici.end(), {4, 4, 6, 0});
-    Builder b;
-    b.Add("kind", Builder::Le32(pipl::Code("8BFM")))
-        .Add("name", Builder::Pascal("Umbrolux..."))
-        .Add("catg", Builder::Pascal("Korvane"))
-        .Add("vers", Builder::Le32(4u << 16))
-        .Add("wx86", Builder::C("PluginMain"))
-        .Add("mode", {0x5F, 0xC0, 0, 0})
-        .Add("hstm", hstm)
-        .Add("enbl", Builder::C("in (PSHOP_ImageMode, RGBMode, RGB48Mode)"))
-        .Add("fici", fici);
+    return resource_bytes::FilterPropertyList("3f1c8b2e-5a47-4d2b-9c1e-7b5d2a6f9e04", false);
+}
+
+PropertyListBytes Kind(const char (&kind)[5] = "8BFM")
+{
+    PropertyListBytes b;
+    b.Add("kind", Bytes().Code(kind));
     return b;
 }
 
@@ -83,7 +28,7 @@ TEST(PropertyList, ReadsAFiltersList)
 {
     pipl::PropertyList list;
     std::string error;
-    ASSERT_TRUE(pipl::Parse(FilterList().Bytes(), &list, &error)) << error;
+    ASSERT_TRUE(pipl::Parse(FilterList().Build(), &list, &error)) << error;
     EXPECT_EQ(list.properties.size(), 9u);
     EXPECT_EQ(list.name, "Umbrolux...");
     EXPECT_EQ(list.category, "Korvane");
@@ -101,22 +46,23 @@ TEST(PropertyList, RefusesWhatAHostRefuses)
 {
     std::string error;
     pipl::PropertyList list;
-    EXPECT_FALSE(pipl::Parse(FilterList().Bytes(1), &list, &error));  // version 1
-    EXPECT_FALSE(pipl::Parse(Builder().Add("kind", Builder::Le32(pipl::Code("8BFM"))).Add("name", {3, 'a', 'b', 'c', 'd'}, false).Bytes(),
-                             &list, &error));  // a length not padded
-    EXPECT_FALSE(pipl::Parse(Builder().Add("kind", Builder::Le32(pipl::Code("8BAM"))).Bytes(), &list, &error));
-    EXPECT_FALSE(pipl::Parse(Builder().Add("kind", Builder::Le32(pipl::Code("8BFM"))).Add("vers", Builder::Le32((4u << 16) + 1)).Bytes(),
-                             &list, &error));
-    EXPECT_FALSE(pipl::Parse(Builder().Add("kind", Builder::Le32(pipl::Code("8BFM"))).Add("name", {9, 'a', 'b', 0}).Bytes(),
-                             &list, &error));  // a name longer than its data
+    EXPECT_FALSE(pipl::Parse(FilterList().Build(1), &list, &error));  // version 1
+    EXPECT_FALSE(pipl::Parse(Kind().Add("name", Bytes().Pascal("abcd"), false).Build(), &list, &error));  // not padded
+    EXPECT_NE(error.find("padded"), std::string::npos) << error;
+    EXPECT_FALSE(pipl::Parse(Kind("8BAM").Build(), &list, &error));
+    EXPECT_FALSE(pipl::Parse(Kind().Add("vers", Bytes().U32((4u << 16) + 1)).Build(), &list, &error));
+    EXPECT_FALSE(pipl::Parse(Kind().Add("name", Bytes().U8(9).U8('a').U8('b')).Build(), &list, &error));  // name past its data
+    EXPECT_FALSE(pipl::Parse(Kind().Add("hstm", Bytes().U32(0).Code("kvr1")).Build(), &list, &error));
+    EXPECT_FALSE(pipl::Parse(Kind().Add("wx86", Bytes().U32(0x41414141)).Build(), &list, &error));  // no NUL
     // Every truncation of a good list is refused, never read past.
-    const std::vector<uint8_t> whole = FilterList().Bytes();
+    const std::vector<uint8_t> whole = FilterList().Build();
     for (size_t n = 0; n < whole.size(); ++n)
         EXPECT_FALSE(pipl::Parse(std::vector<uint8_t>(whole.begin(), whole.begin() + long(n)), &list, &error)) << n;
     // An unknown key is kept and passed over.
-    Builder extra = FilterList();
-    extra.Add("zzzz", {1, 2, 3, 4});
-    EXPECT_TRUE(pipl::Parse(extra.Bytes(), &list, &error)) << error;
+    PropertyListBytes extra = FilterList();
+    extra.Add("zzzz", Bytes().U32(0x04030201));
+    EXPECT_TRUE(pipl::Parse(extra.Build(), &list, &error)) << error;
+    EXPECT_EQ(list.properties.size(), 10u);
 }
 
 TEST(EnablingExpression, AdmitsOnlyRgbModes)
@@ -145,10 +91,13 @@ TEST(EnablingExpression, OperatorsAndMalformedText)
     EXPECT_TRUE(enabled);
     ASSERT_TRUE(pipl::Evaluate("PSHOP_ImageMode == LabMode || !true", "RGBMode", &enabled, &error));
     EXPECT_FALSE(enabled);
-    for (const char *bad : {"in (PSHOP_ImageMode, RGBMode", "in PSHOP_ImageMode", "RGBMode &&", "(true", "in (Other, RGBMode)",
-                            "true true", ""}) {
-        EXPECT_FALSE(pipl::Evaluate(bad, "RGBMode", &enabled, &error)) << bad;
-        EXPECT_FALSE(error.empty()) << bad;
+    const std::string deep = std::string(100000, '(') + "true" + std::string(100000, ')');
+    const std::string negations = std::string(100000, '!') + "true";
+    for (const std::string &bad : {std::string("in (PSHOP_ImageMode, RGBMode"), std::string("in PSHOP_ImageMode"),
+                                   std::string("RGBMode &&"), std::string("(true"), std::string("in (Other, RGBMode)"),
+                                   std::string("true true"), std::string(""), deep, negations}) {
+        EXPECT_FALSE(pipl::Evaluate(bad, "RGBMode", &enabled, &error)) << bad.substr(0, 40);
+        EXPECT_FALSE(error.empty()) << bad.substr(0, 40);
     }
 }
 
@@ -159,4 +108,52 @@ TEST(ModeFlags, FollowTheHostsBitOrder)
     EXPECT_FALSE(pipl::ModeFlagsAdmit(0x5FC0, 0));   // bitmap
     EXPECT_FALSE(pipl::ModeFlagsAdmit(0x5FC0, 11));  // 48-bit RGB
     EXPECT_FALSE(pipl::ModeFlagsAdmit(0x5FC0, 14));
+}
+
+TEST(Enabling, ExpressionFirstThenModeFlags)
+{
+    pipl::PropertyList list;
+    std::string error;
+    ASSERT_TRUE(pipl::Parse(FilterList().Build(), &list, &error)) << error;
+    // The flags admit grayscale and Lab but not 48-bit RGB; the expression,
+    // which decides, says the opposite.
+    EXPECT_TRUE(pipl::EnabledFor(list, 11, "RGB48Mode").enabled);
+    const pipl::Enablement lab = pipl::EnabledFor(list, 9, "LabMode");
+    EXPECT_FALSE(lab.enabled);
+    EXPECT_NE(lab.reason.find("LabMode"), std::string::npos);
+
+    // Without an expression the flags decide.
+    ASSERT_TRUE(pipl::Parse(Kind().Add("mode", Bytes().U8(0x5F).U8(0xC0)).Build(), &list, &error)) << error;
+    EXPECT_TRUE(pipl::EnabledFor(list, 9, "LabMode").enabled);
+    EXPECT_FALSE(pipl::EnabledFor(list, 11, "RGB48Mode").enabled);
+
+    // An expression that does not parse disables, even where the flags admit.
+    ASSERT_TRUE(pipl::Parse(Kind().Add("mode", Bytes().U8(0x5F).U8(0xC0)).Add("enbl", Bytes().C("in (PSHOP_ImageMode, RGBMode")).Build(),
+                            &list, &error));
+    const pipl::Enablement broken = pipl::EnabledFor(list, 3, "RGBMode");
+    EXPECT_FALSE(broken.enabled);
+    EXPECT_NE(broken.reason.find("cannot be read"), std::string::npos) << broken.reason;
+
+    // Neither: no modes named, nothing enabled.
+    ASSERT_TRUE(pipl::Parse(Kind().Build(), &list, &error));
+    EXPECT_FALSE(pipl::EnabledFor(list, 3, "RGBMode").enabled);
+}
+
+TEST(FilterCases, ChosenFromTheDocumentAndReadFromFici)
+{
+    pipl::PropertyList list;
+    std::string error;
+    PropertyListBytes cases = Kind();
+    Bytes fici;
+    for (uint8_t c = 1; c <= 7; ++c)
+        fici.U8(c == 2 ? 0 : 4).U8(4).U8(uint8_t(c * 16)).U8(0);
+    ASSERT_TRUE(pipl::Parse(cases.Add("fici", fici).Build(), &list, &error)) << error;
+    EXPECT_EQ(pipl::FilterCaseFor(false, false), 1);
+    EXPECT_EQ(pipl::FilterCaseFor(true, false), 2);
+    EXPECT_EQ(pipl::FilterCaseFor(false, true), 4);
+    EXPECT_EQ(pipl::FilterCaseFor(true, true), 5);
+    EXPECT_EQ(pipl::CaseHandling(list, 2).inputHandling, pipl::kHandlingCantFilter);
+    EXPECT_EQ(pipl::CaseHandling(list, 5).flags1, 5 * 16);
+    ASSERT_TRUE(pipl::Parse(Kind().Build(), &list, &error));
+    EXPECT_EQ(pipl::CaseHandling(list, 1).inputHandling, pipl::kHandlingNone);
 }
