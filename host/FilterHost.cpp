@@ -315,13 +315,43 @@ bool FilterHost::Load(const std::string &modulePath, std::string *error)
     PatchImport(module_, "advapi32.dll", "RegCreateKeyA", reinterpret_cast<void *>(WatchedRegCreateKeyA));
     PatchImport(module_, "advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void *>(WatchedRegOpenKeyExA));
     PatchImport(module_, "advapi32.dll", "RegCloseKey", reinterpret_cast<void *>(WatchedRegCloseKey));
-    entry_ = reinterpret_cast<PluginEntryProc>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module_, "PluginMain")));
-    if (entry_ == nullptr) {
-        if (error != nullptr)
-            *error = modulePath + " is not a filter: it exports no PluginMain";
+    // A host looks at the resources only: a module without a usable
+    // property list is not a filter, whatever it exports.
+    catalog_ = ReadModuleCatalog(module_);
+    loadWarnings.clear();
+    for (const FilterResource &f : catalog_.filters) {
+        if (!f.valid)
+            loadWarnings.push_back("property list " + f.resourceName + " is malformed: " + f.error);
+        else if (!f.terminologyError.empty())
+            loadWarnings.push_back("property list " + f.resourceName + ": " + f.terminologyError);
+    }
+    const FilterResource *filter = catalog_.FirstFilter();
+    std::string refusal;
+    std::string entryName;
+    if (filter == nullptr) {
+        refusal = catalog_.filters.empty() ? " is not a filter: it has no property list (PiPL resource)"
+                                           : " is not a filter: no property list of it can be used";
+    } else {
+        entryName = EntryPointFor(filter->list);
+        if (entryName.empty())
+            refusal = std::string(" cannot run in this host: its property list has no ") + EntryPointKey() +
+                      " entry point";
+    }
+    if (refusal.empty()) {
+        entry_ = reinterpret_cast<PluginEntryProc>(
+            reinterpret_cast<void (*)()>(GetProcAddress(module_, entryName.c_str())));
+        if (entry_ == nullptr)
+            refusal = " does not export " + entryName + ", the entry point its property list names";
+    }
+    if (!refusal.empty()) {
+        if (error != nullptr) {
+            *error = modulePath + refusal;
+            for (const std::string &w : loadWarnings)
+                *error += "; " + w;
+        }
         FreeLibrary(module_);
         module_ = nullptr;
+        catalog_ = ModuleCatalog();
         return false;
     }
     return true;
@@ -333,6 +363,22 @@ void FilterHost::Unload()
         FreeLibrary(module_);
     module_ = nullptr;
     entry_ = nullptr;
+    catalog_ = ModuleCatalog();
+}
+
+pipl::Enablement FilterHost::EnabledFor(const Document &document) const
+{
+    const FilterResource *filter = catalog_.FirstFilter();
+    if (filter == nullptr)
+        return pipl::Enablement{false, "no filter is loaded"};
+    pipl::Enablement e = pipl::EnabledFor(filter->list, document.mode, ImageModeName(document.mode));
+    if (!e.enabled)
+        return e;
+    const int filterCase = pipl::FilterCaseFor(!document.selection.empty(), document.hasTransparency);
+    if (pipl::CaseHandling(filter->list, filterCase).inputHandling == pipl::kHandlingCantFilter)
+        return pipl::Enablement{false, "it cannot filter this kind of layer (filter case " +
+                                           std::to_string(filterCase) + ")"};
+    return e;
 }
 
 void FilterHost::Log(EventKind kind, std::string text)
@@ -440,7 +486,7 @@ void FilterHost::BuildRecord(Document &document)
     r.processEvent = HostProcessEvent;
     r.displayPixels = HostDisplayPixels;
     r.handleProcs = behaviour.noHandleProcs ? nullptr : &handleProcs_;
-    r.filterCase = document.hasTransparency ? 4 : 1;
+    r.filterCase = int16_t(pipl::FilterCaseFor(!document.selection.empty(), document.hasTransparency));
     r.advanceState = HostAdvanceState;
     r.supportsAbsolute = 1;
     r.inputRate = r.maskRate = 1 << 16;
@@ -498,7 +544,18 @@ RunReport FilterHost::Run(Document &document)
         report.failures.push_back("no module loaded");
         return report;
     }
+    if (!behaviour.ignoreEnabling) {
+        const pipl::Enablement enabled = EnabledFor(document);
+        if (!enabled.enabled) {
+            report.notEnabled = Filter()->list.name + " is not available for " +
+                                std::string(ImageModeName(document.mode)) + " documents: " + enabled.reason;
+            return report;
+        }
+    }
     Attach(document);
+    report.filterCase = record_.filterCase;
+    if (Filter() != nullptr)
+        report.handling = pipl::CaseHandling(Filter()->list, report.filterCase);
     auto call = [&](int16_t selector) {
         const int16_t result = Call(selector, &record_);
         // The last tile's output goes into the document once the plug-in

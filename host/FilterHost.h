@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "host/ModuleCatalog.h"
 #include "host/WindowDriver.h"
 #include "host/core/Document.h"
 #include "plugin/HostInterface.h"
@@ -48,6 +49,7 @@ struct HostBehaviour {
     OSErr advanceError = memFullErr;   // ... with this code
     bool failBufferAllocation = false; // the buffer suite's New answers null
     bool escapeCancels = false;        // abortProc answers true while Esc is down (a person at the keyboard)
+    bool ignoreEnabling = false;       // call the filter whatever its enabling rule says (a scripted call)
 };
 
 struct SelectorCall {
@@ -61,6 +63,13 @@ struct RunReport {
     bool finished = false;           // finish was called
     std::vector<std::string> leaks;  // anything left acquired, allocated or undisposed
     std::vector<std::string> failures;
+    // Why the host did not call the filter at all: its menu item is greyed
+    // for this document, or the filter case cannot be filtered.
+    std::string notEnabled;
+    // The filter case the host chose, and the handling the filter asked
+    // for in it.
+    int filterCase = 0;
+    pipl::FilterCase handling;
 
     bool Clean() const { return leaks.empty() && failures.empty(); }
 };
@@ -77,6 +86,14 @@ public:
     bool Load(const std::string &modulePath, std::string *error);
     void Unload();
     bool Loaded() const { return entry_ != nullptr; }
+    // What the module's resources say; the filter in use; and what was
+    // wrong with resources a host passes over (malformed property lists,
+    // a missing terminology).
+    const ModuleCatalog &Catalog() const { return catalog_; }
+    const FilterResource *Filter() const { return catalog_.FirstFilter(); }
+    std::vector<std::string> loadWarnings;
+    // Whether a host enables the filter for a document, and why not.
+    pipl::Enablement EnabledFor(const Document &document) const;
 
     // The whole selector sequence over the document, which receives the result.
     RunReport Run(Document &document);
@@ -163,6 +180,7 @@ private:
 
     HMODULE module_ = nullptr;
     PluginEntryProc entry_ = nullptr;
+    ModuleCatalog catalog_;
     HWND mainWindow_ = nullptr;
     Document *document_ = nullptr;
 

@@ -20,6 +20,7 @@ void Usage()
 {
     std::fprintf(stderr,
                  "usage:\n"
+                 "  filterhost list MODULE...\n"
                  "  filterhost about MODULE\n"
                  "  filterhost run MODULE IMAGE [OUT] [--bias B] [--gamma G] [--contrast C] [--tile WxH]\n"
                  "                 [--selection MASK]\n"
@@ -71,6 +72,10 @@ void PrintEvents(const FilterHost &host)
 // error or a leak, 2 bad input.
 int Finish(const RunReport &report)
 {
+    if (!report.notEnabled.empty()) {
+        std::printf("Not run: %s\n", report.notEnabled.c_str());
+        return 3;
+    }
     for (const std::string &leak : report.leaks)
         std::printf("LEAK: %s\n", leak.c_str());
     for (const std::string &failure : report.failures)
@@ -128,6 +133,58 @@ bool ParseRun(int argc, char **argv, RunOptions *o)
     return true;
 }
 
+void PrintWarnings(const FilterHost &host)
+{
+    for (const std::string &w : host.loadWarnings)
+        std::printf("warning: %s\n", w.c_str());
+}
+
+std::string CodeText(uint32_t code)
+{
+    std::string text;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        text.push_back(char((code >> shift) & 0xFF));
+    return text;
+}
+
+// What a host's filter menu would show for each module, and for which
+// documents it enables the item.
+int List(int argc, char **argv)
+{
+    int status = 0;
+    for (int i = 2; i < argc; ++i) {
+        FilterHost host;
+        std::string error;
+        if (!host.Load(argv[i], &error)) {
+            std::printf("%s\n", error.c_str());
+            status = 1;
+            continue;
+        }
+        const std::string version = host.Catalog().VersionLine();
+        std::printf("%s%s%s\n", argv[i], version.empty() ? "" : ": ", version.c_str());
+        for (const FilterResource &f : host.Catalog().filters) {
+            if (!f.valid)
+                continue;
+            const pipl::PropertyList &l = f.list;
+            std::printf("  %s\n", f.MenuPath().c_str());
+            std::printf("    property list %s, interface %u.%u, entry point %s\n", f.resourceName.c_str(),
+                        l.interfaceVersion >> 16, l.interfaceVersion & 0xFFFF, EntryPointFor(l).c_str());
+            std::string modes;
+            for (int16_t mode = 0; mode <= 13; ++mode)
+                if (pipl::EnabledFor(l, mode, ImageModeName(mode)).enabled)
+                    modes += std::string(modes.empty() ? "" : ", ") + ImageModeName(mode);
+            std::printf("    enabled for %s%s\n", modes.empty() ? "no documents" : modes.c_str(),
+                        l.hasEnable ? " (by its enabling expression)" : l.hasMode ? " (by its mode flags)" : "");
+            if (const aete::Event *event = f.Event())
+                std::printf("    scripting event \"%s\" (%s/%s) with %zu parameter(s)\n", event->name.c_str(),
+                            CodeText(event->eventClass).c_str(), CodeText(event->eventId).c_str(),
+                            event->parameters.size());
+        }
+        PrintWarnings(host);
+    }
+    return status;
+}
+
 int About(const std::string &modulePath)
 {
     FilterHost host;
@@ -136,6 +193,10 @@ int About(const std::string &modulePath)
         std::fprintf(stderr, "filterhost: %s\n", error.c_str());
         return 2;
     }
+    PrintWarnings(host);
+    const std::string version = host.Catalog().VersionLine();
+    if (!version.empty())
+        std::printf("%s\n", version.c_str());
     const RunReport report = host.About();
     PrintEvents(host);
     std::printf("about returned %s\n", ResultWords(report.result).c_str());
@@ -228,6 +289,8 @@ int Run(const RunOptions &o)
     host.behaviour.tileWidth = o.tileWidth;
     host.behaviour.tileHeight = o.tileHeight;
 
+    PrintWarnings(host);
+    std::printf("Filter %s (%s)\n", host.Filter()->MenuPath().c_str(), host.Catalog().VersionLine().c_str());
     std::printf("Document %s: %d x %d, %s, %d-bit, %d plane(s)\n", o.image.c_str(), document.width,
                 document.height, ImageModeName(document.mode), document.depth, document.PlaneCount());
     const DWORD started = GetTickCount();
@@ -241,6 +304,11 @@ int Run(const RunOptions &o)
     };
 
     const RunReport report = host.Run(document);
+    if (!report.notEnabled.empty())
+        return Finish(report);
+    std::printf("Filter case %d: input handling %d, output handling %d, flags 0x%02X 0x%02X\n", report.filterCase,
+                report.handling.inputHandling, report.handling.outputHandling, report.handling.flags1,
+                report.handling.flags2);
     for (const SelectorCall &call : report.calls)
         std::printf("%-10s -> %s\n", SelectorWord(call.selector), ResultWords(call.result).c_str());
     std::printf("What the filter did through the host:\n");
@@ -272,6 +340,8 @@ int main(int argc, char **argv)
 {
     if (argc >= 3 && std::strcmp(argv[1], "about") == 0 && argc == 3)
         return About(argv[2]);
+    if (argc >= 3 && std::strcmp(argv[1], "list") == 0)
+        return List(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "convert") == 0)
         return Convert(argc, argv);
     RunOptions options;
