@@ -1,6 +1,9 @@
 #include "host/FilterHost.h"
 
+#include <shellapi.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "host/HostPort.h"
@@ -56,11 +59,13 @@ extern "C" OSErr PI_CDECL HostAdvanceState()
     return host != nullptr ? host->AdvanceState() : OSErr(genericErr);
 }
 
-extern "C" OSErr PI_CDECL HostDisplayPixels(const PSPixelMap *, const VRect *, int32_t, int32_t, void *)
+extern "C" OSErr PI_CDECL HostDisplayPixels(const PSPixelMap *source, const VRect *srcRect, int32_t dstRow,
+                                             int32_t dstCol, void *platformContext)
 {
-    if (FilterHost *host = FilterHost::Active())
-        host->Log(EventKind::Window, "displayPixels (drawing is not offered by this host yet)");
-    return genericErr;
+    FilterHost *host = FilterHost::Active();
+    if (host == nullptr || source == nullptr || srcRect == nullptr)
+        return paramErr;
+    return host->DisplayPixels(*source, *srcRect, dstRow, dstCol, static_cast<HDC>(platformContext));
 }
 
 extern "C" void PI_CDECL HostProcessEvent(void *) {}
@@ -212,6 +217,24 @@ LONG WINAPI WatchedRegCloseKey(HKEY key)
     return RegCloseKey(key);
 }
 
+// Beeps and the shell leave nothing else to check: the module's calls are
+// recorded on their way through.
+BOOL WINAPI WatchedMessageBeep(UINT type)
+{
+    if (FilterHost *host = FilterHost::Active())
+        host->Beeped(type);
+    return TRUE;
+}
+
+HINSTANCE WINAPI WatchedShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR folder,
+                                      INT show)
+{
+    FilterHost *host = FilterHost::Active();
+    if (host == nullptr)
+        return reinterpret_cast<HINSTANCE>(SE_ERR_NOASSOC);
+    return host->ShellExecuted(owner, verb, file, parameters, folder, show);
+}
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     return DefWindowProcA(window, message, wParam, lParam);
@@ -272,6 +295,16 @@ FilterHost::FilterHost() : record_(), platform_(), handleProcs_(), basicSuite_()
     mainWindow_ = CreateMainWindow();
     platform_.hwnd = mainWindow_;
     windows.Install();
+    // A user who opens the filter's dialog and accepts the values it shows.
+    windows.dialogHandler = [this](HWND dialog) {
+        char caption[128] = {};
+        GetWindowTextA(dialog, caption, sizeof caption);
+        Log(EventKind::Window, std::string("dialog \"") + caption + "\": OK");
+        if (HWND ok = GetDlgItem(dialog, IDOK))
+            PostMessageA(ok, BM_CLICK, 0, 0);
+        else
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    };
     windows.onMessageBox = [this](const MessageBoxSeen &box) {
         std::string owner = box.owner == nullptr ? "no owner" : box.owner == mainWindow_ ? "the host window" : "another window";
         Log(EventKind::Window, "message box \"" + box.caption + "\": \"" + box.text + "\" (icon " +
@@ -315,6 +348,8 @@ bool FilterHost::Load(const std::string &modulePath, std::string *error)
     PatchImport(module_, "advapi32.dll", "RegCreateKeyA", reinterpret_cast<void *>(WatchedRegCreateKeyA));
     PatchImport(module_, "advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void *>(WatchedRegOpenKeyExA));
     PatchImport(module_, "advapi32.dll", "RegCloseKey", reinterpret_cast<void *>(WatchedRegCloseKey));
+    PatchImport(module_, "user32.dll", "MessageBeep", reinterpret_cast<void *>(WatchedMessageBeep));
+    PatchImport(module_, "shell32.dll", "ShellExecuteA", reinterpret_cast<void *>(WatchedShellExecuteA));
     // A host looks at the resources only: a module without a usable
     // property list is not a filter, whatever it exports.
     catalog_ = ReadModuleCatalog(module_);
@@ -384,6 +419,19 @@ pipl::Enablement FilterHost::EnabledFor(const Document &document) const
 void FilterHost::Log(EventKind kind, std::string text)
 {
     events.push_back(HostEvent{kind, std::move(text)});
+}
+
+size_t FilterHost::CountEventsAfterDialog(EventKind kind, const std::string &prefix) const
+{
+    size_t start = 0;
+    for (size_t i = 0; i < events.size(); ++i)
+        if (events[i].kind == EventKind::Window && events[i].text.compare(0, 7, "dialog ") == 0)
+            start = i + 1;
+    size_t n = 0;
+    for (size_t i = start; i < events.size(); ++i)
+        if (events[i].kind == kind && events[i].text.compare(0, prefix.size(), prefix) == 0)
+            ++n;
+    return n;
 }
 
 size_t FilterHost::CountEvents(EventKind kind, const std::string &prefix) const
@@ -959,4 +1007,60 @@ void FilterHost::KeyClosed(HKEY key)
         Log(EventKind::Failure, "close of a registry key that is not open");
     else
         Log(EventKind::Registry, "close");
+}
+
+OSErr FilterHost::DisplayPixels(const PSPixelMap &source, const VRect &srcRect, int32_t dstRow, int32_t dstCol,
+                                HDC dc)
+{
+    DisplayedImage image;
+    std::string error;
+    if (!ReadPixelMap(source, srcRect, &image, &error)) {
+        Log(EventKind::Failure, "displayPixels: " + error);
+        return paramErr;
+    }
+    // A bottom-up DIB would need the rows reversed; a top-down one takes
+    // them in order, each padded to 4 bytes and in blue, green, red order.
+    const int32_t stride = (image.width * 3 + 3) & ~3;
+    std::vector<uint8_t> bits(size_t(stride) * size_t(image.height));
+    for (int32_t y = 0; y < image.height; ++y)
+        for (int32_t x = 0; x < image.width; ++x) {
+            const uint8_t *from = &image.rgb[(size_t(y) * size_t(image.width) + size_t(x)) * 3];
+            uint8_t *to = &bits[size_t(y) * size_t(stride) + size_t(x) * 3];
+            to[0] = from[2];
+            to[1] = from[1];
+            to[2] = from[0];
+        }
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = image.width;
+    info.bmiHeader.biHeight = -image.height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    if (dc != nullptr && image.width > 0 && image.height > 0)
+        SetDIBitsToDevice(dc, dstCol, dstRow, DWORD(image.width), DWORD(image.height), 0, 0, 0, UINT(image.height),
+                          bits.data(), &info, DIB_RGB_COLORS);
+    ++displayCount;
+    lastDisplay = Display{dstRow, dstCol, std::move(image)};
+    return noErr;
+}
+
+void FilterHost::Beeped(UINT type)
+{
+    ++beeps;
+    char text[32];
+    std::snprintf(text, sizeof text, "beep 0x%08X", unsigned(type));
+    Log(EventKind::Window, text);
+}
+
+HINSTANCE FilterHost::ShellExecuted(HWND owner, const char *verb, const char *file, const char *parameters,
+                                    const char *folder, int show)
+{
+    ShellCall call{owner, verb != nullptr ? verb : "", file != nullptr ? file : "",
+                   parameters != nullptr ? parameters : "", folder != nullptr ? folder : "", show};
+    Log(EventKind::Window, "shell \"" + call.verb + "\" \"" + call.file + "\" in \"" + call.folder + "\"");
+    shellCalls.push_back(call);
+    if (behaviour.openShell)
+        return ShellExecuteA(owner, verb, file, parameters, folder, show);
+    return reinterpret_cast<HINSTANCE>(33);  // what the shell answers when it opened the file
 }

@@ -15,6 +15,7 @@
 #include "host/ModuleCatalog.h"
 #include "host/WindowDriver.h"
 #include "host/core/Document.h"
+#include "host/core/PixelMapImage.h"
 #include "plugin/HostInterface.h"
 
 enum class EventKind { Selector, Suite, Handle, Buffer, Port, Window, Progress, Advance, Registry, Failure };
@@ -50,6 +51,14 @@ struct HostBehaviour {
     bool failBufferAllocation = false; // the buffer suite's New answers null
     bool escapeCancels = false;        // abortProc answers true while Esc is down (a person at the keyboard)
     bool ignoreEnabling = false;       // call the filter whatever its enabling rule says (a scripted call)
+    bool openShell = false;            // let the module's ShellExecuteA through (a person at the display)
+};
+
+// A call of the module's to the shell, as it asked for it.
+struct ShellCall {
+    HWND owner;
+    std::string verb, file, parameters, folder;
+    int show;
 };
 
 struct SelectorCall {
@@ -135,6 +144,9 @@ public:
     HWND MainWindow() const { return mainWindow_; }
 
     size_t CountEvents(EventKind kind, const std::string &prefix) const;
+    // The same, counting only what came after the filter's dialog closed
+    // (the last "dialog ..." window event).
+    size_t CountEventsAfterDialog(EventKind kind, const std::string &prefix) const;
 
     // Makes this host the one the suites' entry points serve, for as long as
     // the scope lives (the host does this itself around each selector call).
@@ -167,6 +179,21 @@ public:
     OSErr AdvanceState();
     Boolean Abort();
     void Progress(int32_t done, int32_t total);
+    // The host's drawing of a plug-in's pixel map onto its device context,
+    // and what it drew last.
+    OSErr DisplayPixels(const PSPixelMap &source, const VRect &srcRect, int32_t dstRow, int32_t dstCol, HDC dc);
+    struct Display {
+        int32_t row = 0, column = 0;  // where, in the device context's coordinates
+        DisplayedImage image;
+    };
+    Display lastDisplay;
+    int displayCount = 0;
+    // The module's beeps and shell calls.
+    void Beeped(UINT type);
+    HINSTANCE ShellExecuted(HWND owner, const char *verb, const char *file, const char *parameters,
+                            const char *folder, int show);
+    int beeps = 0;
+    std::vector<ShellCall> shellCalls;
     // Told of every progress report (the command line draws a bar).
     std::function<void(int32_t, int32_t)> onProgress;
     HostPort *NewPort(const VRect &rect, int32_t depth);

@@ -92,6 +92,8 @@ void WindowDriver::Clear()
 {
     messageBoxAnswers.clear();
     messageBoxes.clear();
+    fileDialogAnswers.clear();
+    fileDialogs.clear();
     unexpectedWindows.clear();
     handled_.clear();
 }
@@ -155,8 +157,47 @@ bool WindowDriver::ReadMessageBox(HWND window, MessageBoxSeen *seen)
     return true;
 }
 
+HWND WindowDriver::FileNameField(HWND window)
+{
+    // The name is a combo box (cmb13) in the Explorer-style dialog, an
+    // edit (edt1) in the older one.
+    if (HWND combo = GetDlgItem(window, 0x47C)) {
+        if (ClassOf(combo) == "Edit")
+            return combo;
+        if (HWND edit = FindWindowExA(combo, nullptr, "Edit", nullptr))
+            return edit;
+    }
+    HWND edit = GetDlgItem(window, 0x480);
+    return edit != nullptr && ClassOf(edit) == "Edit" ? edit : nullptr;
+}
+
 void WindowDriver::Handle(HWND window)
 {
+    if (HWND field = FileNameField(window)) {
+        FileDialogSeen seen;
+        seen.window = window;
+        seen.owner = GetWindow(window, GW_OWNER);
+        seen.title = TextOf(window);
+        seen.fileName = TextOf(field);
+        if (!fileDialogAnswers.empty()) {
+            seen.answer = fileDialogAnswers.front();
+            fileDialogAnswers.pop_front();
+        }
+        fileDialogs.push_back(seen);
+        if (seen.answer.empty()) {
+            PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            return;
+        }
+        // Typed as a person types it, then OK.
+        SetFocus(field);
+        SendMessageA(field, EM_SETSEL, 0, -1);
+        for (char ch : seen.answer)
+            SendMessageA(field, WM_CHAR, static_cast<WPARAM>(static_cast<unsigned char>(ch)), 1);
+        if (HWND ok = GetDlgItem(window, IDOK))
+            PostMessageA(ok, BM_CLICK, 0, 0);
+        return;
+    }
+
     MessageBoxSeen seen;
     if (ReadMessageBox(window, &seen)) {
         int answer = 0;

@@ -15,6 +15,15 @@ enum class MessageBoxIcon { None, Information, Warning, Error, Question, Other }
 
 const char *MessageBoxIconName(MessageBoxIcon icon);
 
+// A common file dialog as the driver found it, and what it answered.
+struct FileDialogSeen {
+    HWND window = nullptr;
+    HWND owner = nullptr;
+    std::string title;
+    std::string fileName;  // the name field's text when the dialog opened
+    std::string answer;    // the path typed, or "" when cancelled
+};
+
 struct MessageBoxSeen {
     HWND window = nullptr;
     HWND owner = nullptr;
@@ -40,7 +49,12 @@ public:
     // queued the box's OK button (or its first button) is pressed.
     std::deque<int> messageBoxAnswers;
 
-    // Called for a dialog that is not a message box; it must end the
+    // Paths to type into the next common file dialogs, in order; "" cancels
+    // the dialog. When none is queued the dialog is cancelled.
+    std::deque<std::string> fileDialogAnswers;
+    std::vector<FileDialogSeen> fileDialogs;
+
+    // Called for a dialog that is neither a message box nor a file dialog; it must end the
     // dialog. Without it such a dialog is cancelled and recorded as
     // unexpected.
     std::function<void(HWND)> dialogHandler;
@@ -55,6 +69,9 @@ public:
 
     // Reads a message box's contents; false when the window is not one.
     static bool ReadMessageBox(HWND window, MessageBoxSeen *seen);
+    // The name field of a common file dialog, or null when the window is
+    // not one.
+    static HWND FileNameField(HWND window);
 
 private:
     static LRESULT CALLBACK CbtProc(int code, WPARAM wParam, LPARAM lParam);

@@ -95,8 +95,10 @@ void FilterContext::DoStart()
     const int choice = RunMainDialog(*this, HostWindow());
     if (choice == IDOK)
         ApplyWholeImage();
-    else
+    else if (choice == IDCANCEL)
         *result = 1;
+    else
+        *result = genericErr;  // the dialog could not be created
 
     DisposePorts();
     ReleaseSuites();

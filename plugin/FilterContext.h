@@ -32,6 +32,12 @@ public:
     int32_t ReadComposite(const Rect &sourceRect, const Rect &destinationRect, uint8_t *buffer);
     int32_t RenderPreview();
 
+    // The preview: the three buffers the dialog allocates when it opens and
+    // frees when it ends, and the paint that fits, reads, renders and draws.
+    void PaintPreview(HWND window);
+    int32_t AllocatePreviewBuffers(int32_t size);
+    int32_t FreePreviewBuffers();
+
     // The whole image, tile by tile, through advanceState; then the tone
     // values become the last values in the registry. Returns the result
     // code at the end of the run, or -1 when it stopped early.

@@ -1,19 +1,283 @@
 #include "ui/MainDialog.h"
 
-#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <cstring>
 
 #include "plugin/FilterContext.h"
+#include "resources/ResourceIds.h"
 #include "settings/RegistryKey.h"
+#include "settings/SettingsFile.h"
+#include "ui/ToneControls.h"
 
-// The dialog's template and controls are not in the module yet. Until they
-// are, a run is answered as a user who opens the dialog, which starts from
-// the last values, and presses OK at once.
-int RunMainDialog(FilterContext &context, void *)
+namespace {
+
+// The context of the dialog under way, through which every message reaches
+// the filter's state.
+FilterContext *dialogContext = nullptr;
+
+// The drag state, kept for the module's lifetime: whether a drag is under
+// way, where the last press was (client coordinates), and the mouse's
+// displacement summed over all finished drags.
+int32_t dragging = 0;
+int32_t dragStartX = 0;
+int32_t dragStartY = 0;
+int32_t dragBaseX = 0;
+int32_t dragBaseY = 0;
+
+const DWORD kSimpleBeep = 0xFFFFFFFF;
+
+void Redraw(HWND window)
 {
+    InvalidateRect(window, nullptr, FALSE);
+}
+
+void SetEditText(HWND window, Tone tone, double value)
+{
+    char text[64];
+    FormatValue(tone, value, text, sizeof text);
+    SetDlgItemTextA(window, ControlFor(tone).editId, text);
+}
+
+void SetSliderPosition(HWND window, Tone tone, float value)
+{
+    SendDlgItemMessageA(window, ControlFor(tone).sliderId, TBM_SETPOS, TRUE, PositionFromValue(tone, value));
+}
+
+// Edits, then sliders, from the current values; then the preview.
+void RefreshAll(HWND window)
+{
+    FilterSettings &settings = dialogContext->settings;
+    for (Tone tone : kTones)
+        SetEditText(window, tone, SettingFor(settings, tone));
+    for (Tone tone : kTones)
+        SetSliderPosition(window, tone, SettingFor(settings, tone));
+    Redraw(window);
+}
+
+void Initialise(HWND window, LPARAM lParam)
+{
+    dialogContext = reinterpret_cast<FilterContext *>(lParam);
+    FilterContext &context = *dialogContext;
+
+    RECT area = {};
+    GetWindowRect(GetDlgItem(window, IDC_PREVIEW), &area);
+    const int16_t width = static_cast<int16_t>(area.right - area.left);
+    const int16_t height = static_cast<int16_t>(area.bottom - area.top);
+    context.previewRect = Rect{0, 0, height, width};
+    context.AllocatePreviewBuffers(int32_t(height) * int32_t(width) * 3);
+
+    CheckRadioButton(window, IDC_VIEW_ORIGINAL, IDC_VIEW_RESULT, IDC_VIEW_ORIGINAL);
+    context.previewShown = context.previewOriginal;
+
     RegistryKey key(kRegistryPath);
     context.settings.bias = key.ReadFloat(kLastBias, kDefaultBias);
     context.settings.gamma = key.ReadFloat(kLastGamma, kDefaultGamma);
     context.settings.contrast = key.ReadFloat(kLastContrast, kDefaultContrast);
     key.Close();
-    return IDOK;
+
+    for (Tone tone : kTones) {
+        const ToneControl &control = ControlFor(tone);
+        const float value = SettingFor(context.settings, tone);
+        SendDlgItemMessageA(window, control.sliderId, TBM_SETRANGE, FALSE, MAKELPARAM(0, control.maxPosition));
+        SendDlgItemMessageA(window, control.sliderId, TBM_SETPOS, TRUE, PositionFromValue(tone, value));
+        SendDlgItemMessageA(window, control.sliderId, TBM_SETTICFREQ, control.tickFrequency, 0);
+        SetEditText(window, tone, value);
+    }
+    context.PaintPreview(window);
+}
+
+// A typed value, taken only from the edit that holds the focus: the texts
+// the dialog writes itself never feed back.
+void TakeEditValue(HWND window, Tone tone)
+{
+    const ToneControl &control = ControlFor(tone);
+    if (GetFocus() != GetDlgItem(window, control.editId))
+        return;
+    char text[32] = {};
+    GetDlgItemTextA(window, control.editId, text, sizeof text);
+    float value = 0;
+    if (!TakeTypedValue(tone, text, &value)) {
+        MessageBeep(kSimpleBeep);
+        return;
+    }
+    SettingFor(dialogContext->settings, tone) = value;
+    SetSliderPosition(window, tone, value);
+    Redraw(window);
+}
+
+void OpenHelp(HWND window)
+{
+    char folder[256 + 1] = {};
+    GetModuleFileNameA(dialogContext->moduleInstance, folder, 256);
+    if (char *slash = std::strrchr(folder, '\\'))
+        *slash = '\0';
+    ShellExecuteA(window, "open", "Umbrolux.htm", nullptr, folder, SW_SHOW);
+}
+
+void RunSettingsFile(HWND window, bool load)
+{
+    SettingsFile file(window, kRegistryPath, kSettingsDescription, kSettingsPattern, kSettingsMagic);
+    if (load) {
+        file.Load(&dialogContext->settings, sizeof(FilterSettings));
+        RefreshAll(window);
+    } else {
+        file.Save(&dialogContext->settings, sizeof(FilterSettings));
+    }
+}
+
+void Command(HWND window, int id, int code)
+{
+    FilterContext &context = *dialogContext;
+    switch (id) {
+    case IDOK:
+    case IDCANCEL:
+        if (code == 0) {
+            context.FreePreviewBuffers();
+            EndDialog(window, id);
+        }
+        break;
+    case IDC_ZOOM_OUT:
+        if (context.zoom - 1.0f < 1.0f) {
+            MessageBeep(kSimpleBeep);
+        } else {
+            context.zoom -= 1.0f;
+            Redraw(window);
+        }
+        break;
+    case IDC_ZOOM_IN:
+        if (context.zoom > 6.0f) {
+            MessageBeep(kSimpleBeep);
+        } else {
+            context.zoom += 1.0f;
+            Redraw(window);
+        }
+        break;
+    case IDC_VIEW_ORIGINAL:
+    case IDC_VIEW_MASK:
+    case IDC_VIEW_RESULT:
+        context.previewShown = id == IDC_VIEW_ORIGINAL ? context.previewOriginal
+                               : id == IDC_VIEW_MASK   ? context.previewMask
+                                                       : context.previewResult;
+        Redraw(window);
+        break;
+    case IDC_LOAD:
+        RunSettingsFile(window, true);
+        break;
+    case IDC_SAVE:
+        RunSettingsFile(window, false);
+        break;
+    case IDC_HELP_BUTTON:
+        OpenHelp(window);
+        break;
+    case IDC_RESET:
+        context.settings = FilterSettings{kDefaultBias, kDefaultGamma, kDefaultContrast};
+        RefreshAll(window);
+        break;
+    case IDC_BIAS_EDIT:
+    case IDC_GAMMA_EDIT:
+    case IDC_CONTRAST_EDIT:
+        if (code == EN_CHANGE)
+            TakeEditValue(window, id == IDC_BIAS_EDIT ? Tone::Bias : id == IDC_GAMMA_EDIT ? Tone::Gamma : Tone::Contrast);
+        break;
+    default:
+        break;
+    }
+}
+
+// A move of the slider that holds the focus, whatever the scroll code.
+void SliderMoved(HWND window, HWND slider)
+{
+    for (Tone tone : kTones) {
+        const ToneControl &control = ControlFor(tone);
+        if (slider != GetDlgItem(window, control.sliderId) || GetFocus() != slider)
+            continue;
+        const int32_t position = int32_t(SendMessageA(slider, TBM_GETPOS, 0, 0));
+        const double value = ValueFromPosition(tone, position);
+        SettingFor(dialogContext->settings, tone) = static_cast<float>(value);
+        SetEditText(window, tone, value);
+        Redraw(window);
+    }
+}
+
+void ButtonDown(HWND window, int32_t x, int32_t y)
+{
+    dragStartX = x;
+    dragStartY = y;
+    POINT origin = {0, 0};
+    ClientToScreen(window, &origin);
+    const int32_t screenX = x + origin.x, screenY = y + origin.y;
+    RECT area = {};
+    GetWindowRect(GetDlgItem(window, IDC_PREVIEW), &area);
+    if (area.left < screenX && screenX < area.right && area.top < screenY && screenY < area.bottom) {
+        dragging = 1;
+        SetCapture(window);
+    }
+}
+
+void MouseMoved(HWND window, int32_t x, int32_t y)
+{
+    if (!dragging)
+        return;
+    dialogContext->panX = dragBaseX + x - dragStartX;
+    dialogContext->panY = dragBaseY + y - dragStartY;
+    Redraw(window);
+}
+
+void ButtonUp(int32_t x, int32_t y)
+{
+    if (!dragging)
+        return;
+    dragBaseX += x - dragStartX;
+    dragBaseY += y - dragStartY;
+    dragging = 0;
+    ReleaseCapture();
+}
+
+} // namespace
+
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const int32_t x = static_cast<int16_t>(LOWORD(lParam));
+    const int32_t y = static_cast<int16_t>(HIWORD(lParam));
+    // Nothing is acted on before the dialog knows its context.
+    if (dialogContext == nullptr && message != WM_INITDIALOG)
+        return message == WM_COMMAND || message == WM_VSCROLL || message == WM_MOUSEMOVE ||
+               message == WM_LBUTTONDOWN || message == WM_LBUTTONUP;
+    switch (message) {
+    case WM_INITDIALOG:
+        Initialise(window, lParam);
+        return 0;
+    case WM_PAINT:
+        dialogContext->PaintPreview(window);
+        return 0;
+    case WM_COMMAND:
+        Command(window, LOWORD(wParam), HIWORD(wParam));
+        return 1;
+    case WM_VSCROLL:
+        SliderMoved(window, reinterpret_cast<HWND>(lParam));
+        return 1;
+    case WM_LBUTTONDOWN:
+        ButtonDown(window, x, y);
+        return 1;
+    case WM_MOUSEMOVE:
+        MouseMoved(window, x, y);
+        return 1;
+    case WM_LBUTTONUP:
+        ButtonUp(x, y);
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+int RunMainDialog(FilterContext &context, HWND ownerWindow)
+{
+    // The sliders are the common controls' trackbars.
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+    return int(DialogBoxParamA(context.moduleInstance, MAKEINTRESOURCEA(IDD_MAIN), ownerWindow, MainDialogProc,
+                               reinterpret_cast<LPARAM>(&context)));
 }

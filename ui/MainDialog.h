@@ -1,7 +1,14 @@
-// The modal main dialog.
+// The modal main dialog: three tone controls, the preview with its view
+// choice, zoom and drag, settings files, Reset and Help.
 #pragma once
+
+#include <windows.h>
 
 class FilterContext;
 
-// Runs the dialog owned by the host's window; returns IDOK or IDCANCEL.
-int RunMainDialog(FilterContext &context, void *ownerWindow);
+// Runs the dialog from template 101, owned by the host's window; returns
+// the id of the button that ended it, IDOK or IDCANCEL (-1 when the dialog
+// could not be created).
+int RunMainDialog(FilterContext &context, HWND ownerWindow);
+
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -218,9 +218,10 @@ TEST_F(ModuleTest, EightBitRgbRunsAndReleasesEverything)
     EXPECT_EQ(host.CountEvents(EventKind::Suite, "acquire \"" kPSBufferSuite "\" v1"), 1u);
     EXPECT_EQ(host.CountEvents(EventKind::Suite, "release \"" kPSChannelPortsSuite "\" v3"), 1u);
     EXPECT_EQ(host.CountEvents(EventKind::Suite, "release \"" kPSBufferSuite "\" v1"), 1u);
-    // Both scratch ports made on the first tile and disposed after the last.
-    EXPECT_EQ(host.CountEvents(EventKind::Port, "new"), 2u);
-    EXPECT_EQ(host.CountEvents(EventKind::Port, "dispose"), 2u);
+    // The preview's ports are replaced by ports of the tiles' size; every
+    // port made is disposed.
+    EXPECT_EQ(host.CountEvents(EventKind::Port, "new"), host.CountEvents(EventKind::Port, "dispose"));
+    EXPECT_EQ(host.CountEventsAfterDialog(EventKind::Port, "new"), 2u);
     EXPECT_NE(d.planes, before.planes);
 }
 

@@ -214,8 +214,9 @@ TEST_F(WholeImageTest, AZeroTileSizeIsRefusedBeforeAnythingHappens)
         const RunReport report = host.Run(d);
         EXPECT_EQ(report.result, -30100);
         EXPECT_TRUE(report.Clean());
-        EXPECT_EQ(host.CountEvents(EventKind::Port, ""), 0u);
-        EXPECT_EQ(host.CountEvents(EventKind::Buffer, ""), 0u);
+        // Nothing of the run's own: only the preview's ports and buffers.
+        EXPECT_EQ(host.CountEventsAfterDialog(EventKind::Port, "new"), 0u);
+        EXPECT_EQ(host.CountEventsAfterDialog(EventKind::Buffer, "new"), 0u);
         EXPECT_FALSE(HasValue("Last bias"));
         EXPECT_TRUE(d.planes == original.planes);
     }
@@ -255,7 +256,7 @@ TEST_F(WholeImageTest, AMaskBufferTooLargeForThirtyTwoBitsIsRefused)
     Document d = Photo(20, 10, 16);
     const RunReport report = host.Run(d);
     EXPECT_EQ(report.result, -108);
-    EXPECT_EQ(host.CountEvents(EventKind::Buffer, ""), 0u);
+    EXPECT_EQ(host.CountEventsAfterDialog(EventKind::Buffer, "new"), 0u);
     EXPECT_EQ(host.CountEvents(EventKind::Advance, ""), 0u);
     EXPECT_TRUE(report.Clean());
 }

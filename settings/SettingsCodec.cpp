@@ -1,0 +1,22 @@
+#include "settings/SettingsCodec.h"
+
+#include <cstring>
+
+std::vector<uint8_t> EncodeSettings(uint32_t magic, const void *data, size_t size)
+{
+    std::vector<uint8_t> bytes(4 + size);
+    std::memcpy(bytes.data(), &magic, 4);
+    if (size != 0)
+        std::memcpy(bytes.data() + 4, data, size);
+    return bytes;
+}
+
+bool DecodeSettings(const uint8_t *bytes, size_t length, uint32_t magic, void *data, size_t size)
+{
+    if (length < 4 || std::memcmp(bytes, &magic, 4) != 0)
+        return false;
+    const size_t body = length - 4 < size ? length - 4 : size;
+    if (body != 0)
+        std::memcpy(data, bytes + 4, body);
+    return true;
+}

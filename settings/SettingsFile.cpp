@@ -1,0 +1,115 @@
+#include "settings/SettingsFile.h"
+
+#include <commdlg.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "settings/RegistryKey.h"
+#include "settings/SettingsCodec.h"
+
+const char kSettingsDescription[] = "Umbrolux settings";
+const char kSettingsPattern[] = "*.ulx";
+
+namespace {
+
+const char kErrorCaption[] = "Error";
+const char kCannotSave[] = "Cannot save settings";
+const char kCannotLoad[] = "Cannot load settings";
+const char kNotASettingsFile[] = "The file is not a valid setting file.";
+
+// The dialog may fill this many characters; the buffer has room beyond
+// them for the appended extension.
+constexpr DWORD kMaxPath = 512;
+constexpr size_t kPathBuffer = kMaxPath + 16;
+
+} // namespace
+
+SettingsFile::SettingsFile(HWND owner, const char *registryPath, const char *filterDescription,
+                           const char *filterPattern, uint32_t magic)
+    : registryPath(registryPath), filterPattern(filterPattern), filterDescription(filterDescription), magic(magic),
+      owner(owner)
+{
+}
+
+SettingsFile::~SettingsFile() = default;
+
+bool SettingsFile::ChoosePath(bool saving, char *path, const char *lastPath)
+{
+    std::memset(path, 0, kPathBuffer);
+    std::strncpy(path, lastPath, kMaxPath - 1);
+
+    char filter[128] = {};
+    std::snprintf(filter, sizeof filter - 2, "%s%c%s%c%c", filterDescription, '\0', filterPattern, '\0', '\0');
+
+    OPENFILENAMEA dialog;
+    std::memset(&dialog, 0, sizeof dialog);
+    // The record as it was before the fields added in Windows 2000.
+    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    dialog.lpstrFilter = filter;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = kMaxPath;
+    dialog.Flags = saving ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST;
+    if (!(saving ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog)))
+        return false;
+
+    // The extension is the pattern without its "*"; it is added unless the
+    // path holds it anywhere, matched case by case.
+    const char *extension = filterPattern + 1;
+    if (std::strstr(path, extension) == nullptr)
+        std::strncat(path, extension, kPathBuffer - std::strlen(path) - 1);
+    return true;
+}
+
+int SettingsFile::Save(const void *data, int32_t size)
+{
+    RegistryKey key(registryPath);
+    char path[kPathBuffer];
+    if (ChoosePath(true, path, key.ReadString(kLastSettingsPath, ""))) {
+        HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            MessageBoxA(owner, kCannotSave, kErrorCaption, MB_OK | MB_ICONERROR);
+        } else {
+            const std::vector<uint8_t> bytes = EncodeSettings(magic, data, size > 0 ? size_t(size) : 0);
+            DWORD written = 0;
+            const BOOL wrote = WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+            CloseHandle(file);
+            // A file that could not be written whole is no settings file:
+            // the user hears of it, and it is not offered next time.
+            if (!wrote || written != bytes.size())
+                MessageBoxA(owner, kCannotSave, kErrorCaption, MB_OK | MB_ICONERROR);
+            else
+                key.WriteString(kLastSettingsPath, path);
+        }
+    }
+    key.Close();
+    return 0;
+}
+
+int SettingsFile::Load(void *data, int32_t size)
+{
+    RegistryKey key(registryPath);
+    char path[kPathBuffer];
+    if (ChoosePath(false, path, key.ReadString(kLastSettingsPath, ""))) {
+        HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            MessageBoxA(owner, kCannotLoad, kErrorCaption, MB_OK | MB_ICONERROR);
+        } else {
+            // The magic and at most one block; anything after is ignored.
+            const size_t block = size > 0 ? size_t(size) : 0;
+            std::vector<uint8_t> bytes(4 + block);
+            DWORD read = 0, more = 0;
+            BOOL ok = ReadFile(file, bytes.data(), 4, &read, nullptr);
+            if (ok && read == 4 && block != 0)
+                ok = ReadFile(file, bytes.data() + 4, DWORD(block), &more, nullptr);
+            CloseHandle(file);
+            if (ok && DecodeSettings(bytes.data(), read + more, magic, data, block))
+                key.WriteString(kLastSettingsPath, path);
+            else
+                MessageBoxA(owner, kNotASettingsFile, kErrorCaption, MB_OK | MB_ICONERROR);
+        }
+    }
+    key.Close();
+    return 0;
+}

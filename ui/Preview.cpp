@@ -1,0 +1,114 @@
+// The preview: its three buffers, and the paint that reads the visible part
+// of the document at preview size, renders it and has the host draw it.
+#include <windows.h>
+
+#include "plugin/FilterContext.h"
+#include "resources/ResourceIds.h"
+#include "ui/PreviewGeometry.h"
+
+namespace {
+
+// The view centre and the pan the previous paint used; set on the first
+// paint after the module loads and kept from one dialog to the next.
+ViewState previewView;
+
+int16_t To16(int32_t v)
+{
+    return static_cast<int16_t>(v < INT16_MIN ? INT16_MIN : v > INT16_MAX ? INT16_MAX : v);
+}
+
+} // namespace
+
+int32_t FilterContext::AllocatePreviewBuffers(int32_t size)
+{
+    uint8_t **const targets[3] = {&previewOriginal, &previewMask, &previewResult};
+    for (uint8_t **target : targets) {
+        *target = nullptr;
+        if (buffers == nullptr || size <= 0) {
+            *result = -1;
+            continue;
+        }
+        Ptr buffer = buffers->New(nullptr, uint32_t(size));
+        if (buffer == nullptr)
+            *result = -1;
+        *target = reinterpret_cast<uint8_t *>(buffer);
+    }
+    return 0;
+}
+
+int32_t FilterContext::FreePreviewBuffers()
+{
+    uint8_t **const targets[3] = {&previewOriginal, &previewMask, &previewResult};
+    for (uint8_t **target : targets) {
+        if (*target != nullptr && buffers != nullptr)
+            buffers->Dispose(reinterpret_cast<Ptr *>(target));
+        *target = nullptr;
+    }
+    return 0;
+}
+
+void FilterContext::PaintPreview(HWND window)
+{
+    RECT area = {};
+    GetWindowRect(GetDlgItem(window, IDC_PREVIEW), &area);
+
+    // Without the document's description, or without all three buffers,
+    // there is nothing to read into or draw from: the area stays empty.
+    const ReadImageDocumentDesc *document = filterRecord != nullptr ? filterRecord->documentInfo : nullptr;
+    const ReadChannelDesc *first = document != nullptr ? document->targetCompositeChannels : nullptr;
+    const bool haveBuffers = previewOriginal != nullptr && previewMask != nullptr && previewResult != nullptr;
+
+    PreviewSize size;
+    if (first != nullptr && haveBuffers) {
+        const int32_t documentWidth = first->bounds.right - first->bounds.left;
+        const int32_t documentHeight = first->bounds.bottom - first->bounds.top;
+        size = FitPreview(area.right - area.left, area.bottom - area.top, documentWidth, documentHeight);
+        previewRect = Rect{0, 0, To16(size.height), To16(size.width)};
+        const SourceRect view = UpdateView(&previewView, documentWidth, documentHeight, zoom, panX, panY, size);
+        if (size.width > 0 && size.height > 0) {
+            const Rect source = {To16(view.top), To16(view.left), To16(view.bottom), To16(view.right)};
+            ReadComposite(source, previewRect, previewOriginal);
+            RenderPreview();
+        }
+    }
+
+    POINT origin = {0, 0};
+    ClientToScreen(window, &origin);
+    const ImageOrigin at = PlaceImage(area.left, area.top, area.right, area.bottom, origin.x, origin.y, size);
+
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    if (size.width > 0 && size.height > 0 && previewShown != nullptr) {
+        RECT frame = {at.x, at.y, at.x + size.width, at.y + size.height};
+        InflateRect(&frame, 2, 2);
+        FrameRect(dc, &frame, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+
+        PSPixelMap map = {};
+        map.version = 1;
+        map.bounds = VRect{0, 0, size.height, size.width};
+        map.imageMode = plugInModeRGBColor;
+        map.rowBytes = size.width * 3;
+        map.colBytes = 3;
+        map.planeBytes = 1;
+        map.baseAddr = previewShown;
+        PSPixelMask mask = {};
+        if (filterRecord->isFloating) {
+            mask.maskData = filterRecord->maskData;
+            mask.rowBytes = filterRecord->maskRowBytes;
+            mask.colBytes = 1;
+            map.masks = &mask;
+        } else if (filterRecord->inLayerPlanes != 0 && filterRecord->inTransparencyMask != 0 &&
+                   filterRecord->inData != nullptr) {
+            // The transparency follows the colour planes in the host's input
+            // buffer, which exists only while the host has delivered one.
+            mask.maskData = static_cast<uint8_t *>(filterRecord->inData) +
+                            PlanesFromMode(filterRecord->imageMode, 0);
+            mask.rowBytes = filterRecord->inRowBytes;
+            mask.colBytes = filterRecord->inColumnBytes;
+            map.masks = &mask;
+        }
+        if (filterRecord->displayPixels != nullptr)
+            filterRecord->displayPixels(&map, &map.bounds, at.y, at.x, dc);
+    }
+    EndPaint(window, &paint);
+}
