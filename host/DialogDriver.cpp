@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <cstdlib>
 #include <vector>
 
 #include "host/core/Document.h"
@@ -57,17 +58,27 @@ int DragSliderTo(HWND dialog, int sliderId, int position)
     const bool sideways = channel.right - channel.left > channel.bottom - channel.top;
     const int first = sideways ? channel.left : channel.top, last = sideways ? channel.right : channel.bottom;
     SendMessageA(slider, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, grabY));
-    // Move the pointer, a pixel at a time when near, until the thumb stands
-    // where it should (the pixel-to-position rounding is the control's).
+    // Move the pointer a pixel at a time until the thumb stands at the
+    // position, or as near to it as a pixel of the channel allows.
     int y = first + int((long long)(position - low) * (last - first) / (high > low ? high - low : 1));
-    int current = int(SendMessageA(slider, TBM_GETPOS, 0, 0));
-    for (int attempt = 0; attempt < 64; ++attempt) {
-        SendMessageA(slider, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, y));
+    auto moveTo = [&](int toY) {
+        SendMessageA(slider, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, toY));
         Settle(dialog);
-        current = int(SendMessageA(slider, TBM_GETPOS, 0, 0));
-        if (current == position)
+        return int(SendMessageA(slider, TBM_GETPOS, 0, 0));
+    };
+    int current = moveTo(y);
+    for (int attempt = 0; attempt < 64 && current != position; ++attempt) {
+        const int step = current < position ? 1 : -1;
+        const int next = moveTo(y + step);
+        if ((next - position) * (current - position) < 0) {  // stepped over it
+            if (std::abs(next - position) > std::abs(current - position))
+                moveTo(y);
+            else
+                y += step;
             break;
-        y += current < position ? 1 : -1;
+        }
+        y += step;
+        current = next;
     }
     SendMessageA(slider, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
     Settle(dialog);

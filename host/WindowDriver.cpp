@@ -159,13 +159,21 @@ bool WindowDriver::ReadMessageBox(HWND window, MessageBoxSeen *seen)
 
 HWND WindowDriver::FileNameField(HWND window)
 {
-    // The name is a combo box (cmb13) in the Explorer-style dialog, an
-    // edit (edt1) in the older one.
+    // The name is a combo box (cmb13) in the Explorer-style dialog, with
+    // its edit one or two levels down; an edit (edt1) in the older one.
     if (HWND combo = GetDlgItem(window, 0x47C)) {
-        if (ClassOf(combo) == "Edit")
-            return combo;
-        if (HWND edit = FindWindowExA(combo, nullptr, "Edit", nullptr))
-            return edit;
+        HWND edit = nullptr;
+        EnumChildWindows(
+            combo,
+            [](HWND child, LPARAM found) -> BOOL {
+                if (ClassOf(child) != "Edit")
+                    return TRUE;
+                *reinterpret_cast<HWND *>(found) = child;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&edit));
+        if (edit != nullptr || ClassOf(combo) == "Edit")
+            return edit != nullptr ? edit : combo;
     }
     HWND edit = GetDlgItem(window, 0x480);
     return edit != nullptr && ClassOf(edit) == "Edit" ? edit : nullptr;
@@ -173,6 +181,7 @@ HWND WindowDriver::FileNameField(HWND window)
 
 void WindowDriver::Handle(HWND window)
 {
+
     if (HWND field = FileNameField(window)) {
         FileDialogSeen seen;
         seen.window = window;
