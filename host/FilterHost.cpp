@@ -621,8 +621,13 @@ RunReport FilterHost::Run(Document &document)
     }
     if (ok)
         ok = call(filterSelectorPrepare) == noErr;
-    if (ok)
+    if (ok) {
+        startBegan_ = Now();
         ok = call(filterSelectorStart) == noErr;
+        if (startBegan_ >= 0)
+            timing.dialog += Now() - startBegan_;
+        startBegan_ = -1;
+    }
     if (ok) {
         int continues = 0;
         while (!(Empty(record_.inRect) && Empty(record_.outRect) && Empty(record_.maskRect))) {
@@ -917,6 +922,10 @@ void FilterHost::CommitOutput()
 
 OSErr FilterHost::AdvanceState()
 {
+    if (startBegan_ >= 0) {
+        timing.dialog += Now() - startBegan_;
+        startBegan_ = -1;
+    }
     Stopwatch stopwatch(&timing.tileDelivery);
     ++advanceCalls_;
     CommitOutput();

@@ -123,9 +123,15 @@ public:
     // Where the time of the last run went, in seconds: in the plug-in's
     // selector calls (everything it did, the host's services included), in
     // the host's named filters, and in delivering and committing tiles.
+    // The dialog's share is the time from the start call to the first tile
+    // (the whole start call when no tile was asked for).
     struct Timing {
-        double selectors = 0, hostFilters = 0, tileDelivery = 0;
+        double selectors = 0, hostFilters = 0, tileDelivery = 0, dialog = 0;
+        double previewFilters = 0;  // the host's filters run for the dialog's preview
     } timing;
+    // Where the time of a host filter goes: to the preview while the dialog
+    // is open, else to the run.
+    double *FilterClock() { return startBegan_ >= 0 ? &timing.previewFilters : &timing.hostFilters; }
     static double Now();
 
     // Adds the time from its construction to its end to *total.
@@ -225,6 +231,7 @@ private:
     std::map<HKEY, std::string> openKeys_;
     int abortCalls_ = 0;
     int advanceCalls_ = 0;
+    double startBegan_ = -1;  // while the start call runs
     // The tile buffers of the last advanceState, and the output waiting to
     // be committed into the document.
     std::vector<uint8_t> inBuffer_, outBuffer_, maskBuffer_;

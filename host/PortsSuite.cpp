@@ -207,7 +207,7 @@ extern "C" SPErr PI_CDECL PortApplyOperation(const char *operation, PIChannelPor
     if (!to->writable)
         return kNotWritable;
     to->pyramid.Clear();
-    FilterHost::Stopwatch stopwatch(&FilterHost::Active()->timing.hostFilters);
+    FilterHost::Stopwatch stopwatch(FilterHost::Active()->FilterClock());
     if (name == kSetPixelsOperation) {
         if (parameters == nullptr)
             return paramErr;

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -11,7 +12,9 @@
 
 #include "host/FilterHost.h"
 #include "host/FilterRegistry.h"
+#include "host/DialogDriver.h"
 #include "host/ImageFile.h"
+#include "resources/ResourceIds.h"
 #include "host/core/Raster.h"
 
 namespace {
@@ -22,13 +25,17 @@ void Usage()
                  "usage:\n"
                  "  filterhost list MODULE...\n"
                  "  filterhost about MODULE\n"
-                 "  filterhost run MODULE IMAGE [OUT] [--bias B] [--gamma G] [--contrast C] [--tile WxH]\n"
+                 "  filterhost run MODULE IMAGE [OUT] [--set bias=B,gamma=G,contrast=C | --ok] [--screenshot PNG]\n"
+                 "                 [--mask-view PNG] [--bias B] [--gamma G] [--contrast C] [--tile WxH]\n"
                  "                 [--selection MASK]\n"
                  "  filterhost convert IMAGE OUT [--depth 8|16]\n"
-                 "IMAGE and OUT are PNG or TIFF files, 8 or 16 bits per sample. The tone values\n"
-                 "are what the filter's dialog starts from (its last values); --tile sets the\n"
-                 "host's tile size (256x256 by default); MASK is a grey image of the same size,\n"
-                 "white where the image is selected.\n");
+                 "IMAGE and OUT are PNG or TIFF files, 8 or 16 bits per sample. --set types the\n"
+                 "values into the filter's dialog and presses OK; --ok presses OK on the values\n"
+                 "shown; without either the dialog waits for you. --screenshot saves the dialog\n"
+                 "(in its Result view), --mask-view the preview's Mask view. --bias, --gamma and\n"
+                 "--contrast set the last values the dialog starts from; --tile sets the host's\n"
+                 "tile size (256x256 by default); MASK is a grey image of the same size, white\n"
+                 "where the image is selected.\n");
 }
 
 const char *SelectorWord(int16_t selector)
@@ -86,7 +93,10 @@ int Finish(const RunReport &report)
 }
 
 struct RunOptions {
-    std::string module, image, out, selection;
+    std::string module, image, out, selection, screenshot, maskView;
+    // What --set types into the dialog's edits: (edit id, text).
+    std::vector<std::pair<int, std::string>> typed;
+    bool hasSet = false;
     bool hasBias = false, hasGamma = false, hasContrast = false;
     float bias = 0, gamma = 0, contrast = 0;
     int32_t tileWidth = 256, tileHeight = 256;
@@ -97,6 +107,30 @@ bool ParseFloat(const char *text, float *value)
     char *end = nullptr;
     *value = std::strtof(text, &end);
     return end != text && *end == '\0';
+}
+
+// "bias=0.5,gamma=2": each value as text for its edit, checked to be a number.
+bool ParseSet(const std::string &spec, std::vector<std::pair<int, std::string>> *typed)
+{
+    size_t at = 0;
+    while (at <= spec.size()) {
+        const size_t comma = std::min(spec.find(',', at), spec.size());
+        const std::string item = spec.substr(at, comma - at);
+        const size_t equals = item.find('=');
+        if (equals == std::string::npos)
+            return false;
+        const std::string name = item.substr(0, equals), value = item.substr(equals + 1);
+        float number = 0;
+        if (!ParseFloat(value.c_str(), &number))
+            return false;
+        const int edit = name == "bias" ? IDC_BIAS_EDIT : name == "gamma" ? IDC_GAMMA_EDIT
+                       : name == "contrast" ? IDC_CONTRAST_EDIT : 0;
+        if (edit == 0)
+            return false;
+        typed->emplace_back(edit, value);
+        at = comma + 1;
+    }
+    return !typed->empty();
 }
 
 bool ParseRun(int argc, char **argv, RunOptions *o)
@@ -113,6 +147,17 @@ bool ParseRun(int argc, char **argv, RunOptions *o)
             o->hasContrast = ParseFloat(argv[++i], &o->contrast);
         else if (a == "--selection" && hasValue)
             o->selection = argv[++i];
+        else if (a == "--screenshot" && hasValue)
+            o->screenshot = argv[++i];
+        else if (a == "--mask-view" && hasValue)
+            o->maskView = argv[++i];
+        else if (a == "--ok")
+            o->hasSet = true;
+        else if (a == "--set" && hasValue) {
+            if (!ParseSet(argv[++i], &o->typed))
+                return false;
+            o->hasSet = true;
+        }
         else if (a == "--tile" && hasValue) {
             if (std::sscanf(argv[++i], "%dx%d", &o->tileWidth, &o->tileHeight) != 2 || o->tileWidth < 0 ||
                 o->tileHeight < 0 || o->tileWidth > 32767 || o->tileHeight > 32767)
@@ -286,6 +331,45 @@ int Run(const RunOptions &o)
     if (o.hasContrast)
         StoreFilterFloat("Last contrast", o.contrast);
     host.behaviour.escapeCancels = true;
+    // The dialog: typed into and accepted, or left to the person at the
+    // display (whose Help button then really opens the page).
+    bool dialogFailed = false;
+    if (o.hasSet) {
+        host.windows.dialogHandler = [&](HWND dialog) {
+            for (const auto &entry : o.typed)
+                dialog_driver::TypeInto(dialog, entry.first, entry.second);
+            if (!o.maskView.empty()) {
+                dialog_driver::Click(dialog, IDC_VIEW_MASK);
+                const DisplayedImage &shown = host.lastDisplay.image;
+                Document view = MakeDocument(shown.width, shown.height, 3, 8, plugInModeRGBColor);
+                for (size_t i = 0; i < size_t(shown.width) * size_t(shown.height); ++i)
+                    for (int c = 0; c < 3; ++c)
+                        view.planes[size_t(c)][i] = shown.rgb[i * 3 + size_t(c)];
+                std::string why;
+                if (host.displayCount == 0 || !SaveImageFile(o.maskView, view, &why)) {
+                    std::fprintf(stderr, "filterhost: cannot save the mask view %s\n", why.c_str());
+                    dialogFailed = true;
+                } else {
+                    std::printf("Wrote the mask view %s\n", o.maskView.c_str());
+                }
+            }
+            if (!o.screenshot.empty()) {
+                dialog_driver::Click(dialog, IDC_VIEW_RESULT);
+                Document shot;
+                std::string why;
+                if (!dialog_driver::Screenshot(dialog, &shot) || !SaveImageFile(o.screenshot, shot, &why)) {
+                    std::fprintf(stderr, "filterhost: cannot save the screenshot %s\n", why.c_str());
+                    dialogFailed = true;
+                } else {
+                    std::printf("Wrote the dialog's screenshot %s\n", o.screenshot.c_str());
+                }
+            }
+            dialog_driver::Click(dialog, dialogFailed ? IDCANCEL : IDOK);
+        };
+    } else {
+        host.windows.dialogHandler = [](HWND) {};
+        host.behaviour.openShell = true;
+    }
     host.behaviour.tileWidth = o.tileWidth;
     host.behaviour.tileHeight = o.tileHeight;
 
@@ -306,6 +390,8 @@ int Run(const RunOptions &o)
     const RunReport report = host.Run(document);
     if (!report.notEnabled.empty())
         return Finish(report);
+    if (dialogFailed)
+        return 1;
     std::printf("Filter case %d: input handling %d, output handling %d, flags 0x%02X 0x%02X\n", report.filterCase,
                 report.handling.inputHandling, report.handling.outputHandling, report.handling.flags1,
                 report.handling.flags2);
@@ -327,10 +413,10 @@ int Run(const RunOptions &o)
         std::printf("Wrote %s\n", o.out.c_str());
     }
     const FilterHost::Timing &t = host.timing;
-    std::printf("Timing: decode %.3f s; filter %.3f s (the module's own work %.3f s, the host's blur and median "
-                "%.3f s, tile delivery %.3f s); encode %.3f s; peak memory %.0f MB\n",
-                decodeSeconds, t.selectors, t.selectors - t.hostFilters - t.tileDelivery, t.hostFilters,
-                t.tileDelivery, encodeSeconds, PeakMegabytes());
+    std::printf("Timing: decode %.3f s; dialog %.3f s; filter %.3f s (the module's own work %.3f s, the host's "
+                "blur and median %.3f s, tile delivery %.3f s); encode %.3f s; peak memory %.0f MB\n",
+                decodeSeconds, t.dialog, t.selectors - t.dialog, t.selectors - t.dialog - t.hostFilters - t.tileDelivery,
+                t.hostFilters, t.tileDelivery, encodeSeconds, PeakMegabytes());
     return Finish(report);
 }
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <limits>
 
 #include "TestHost.h"
 #include "host/DialogDriver.h"
@@ -428,6 +429,47 @@ TEST_F(DialogTest, LoadsSettingsFilesAndRefusesOthers)
         host.windows.fileDialogAnswers = {""};
         dd::Click(dialog, IDC_LOAD);
         EXPECT_EQ(dd::TextOf(dialog, IDC_BIAS_EDIT), "1.50");
+        dd::Click(dialog, IDCANCEL);
+    });
+}
+
+// What a careless host or a damaged registry gives the dialog: it still
+// works, and nothing is read, drawn or converted that should not be.
+TEST_F(DialogTest, WorksWithoutPreviewBuffersOrDocumentDescription)
+{
+    Document d = Photo();
+    for (int fault = 0; fault < 2; ++fault) {
+        host.behaviour.failBufferAllocation = fault == 0;
+        host.behaviour.noDocumentInfo = fault == 1;
+        host.displayCount = 0;
+        const RunReport report = RunDialog(d, [&](HWND dialog) {
+            dd::Click(dialog, IDC_VIEW_MASK);
+            dd::Click(dialog, IDC_ZOOM_IN);
+            dd::TypeInto(dialog, IDC_GAMMA_EDIT, "2");
+            EXPECT_EQ(Position(dialog, IDC_GAMMA_SLIDER), 1000) << fault;
+            EXPECT_EQ(host.displayCount, 0) << fault;  // the preview area stays empty
+            dd::Click(dialog, IDCANCEL);
+        });
+        EXPECT_EQ(report.result, 1) << fault;
+        EXPECT_TRUE(report.Clean()) << fault;
+        EXPECT_EQ(host.CountEvents(EventKind::Failure, ""), 0u) << fault;
+    }
+}
+
+TEST_F(DialogTest, StoredValuesOutsideTheRangesShowTheSlidersEnds)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    ASSERT_TRUE(StoreFilterFloat("Last bias", 7.5f));
+    ASSERT_TRUE(StoreFilterFloat("Last gamma", std::numeric_limits<float>::infinity()));
+    ASSERT_TRUE(StoreFilterFloat("Last contrast", nan));
+    Document d = Photo();
+    RunDialog(d, [&](HWND dialog) {
+        EXPECT_EQ(Position(dialog, IDC_BIAS_SLIDER), 3000);
+        EXPECT_EQ(Position(dialog, IDC_GAMMA_SLIDER), 0);
+        EXPECT_EQ(Position(dialog, IDC_CONTRAST_SLIDER), 0);
+        EXPECT_EQ(dd::TextOf(dialog, IDC_BIAS_EDIT), "7.50");
+        EXPECT_EQ(dd::TextOf(dialog, IDC_GAMMA_EDIT), "inf");
+        EXPECT_EQ(dd::TextOf(dialog, IDC_CONTRAST_EDIT), "nan");
         dd::Click(dialog, IDCANCEL);
     });
 }

@@ -1,6 +1,7 @@
 // The emulated host itself: what it reports about a faulty module, its
 // command line, and its image files.
 #include <cstdio>
+#include <cstring>
 
 #include "TestHost.h"
 #include "host/FilterRegistry.h"
@@ -95,7 +96,7 @@ TEST(HostCommandLine, RunsTheFilterOverAPhotographAndWritesTheResult)
     const std::string out = TempPath("out.png");
     const ProcessResult r = RunProcess(Quote(BesideTests("filterhost.exe")) + " run " + Quote(ModulePath()) +
                                        " " + Quote(BesideTests("cliff-backlit-500x420.png")) + " " + Quote(out) +
-                                       " --gamma 2 --tile 128x100");
+                                       " --set gamma=2 --tile 128x100");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
     EXPECT_NE(r.output.find("500 x 420, RGBMode, 8-bit, 3 plane(s)"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("finish     -> 0"), std::string::npos) << r.output;
@@ -122,7 +123,7 @@ TEST(HostCommandLine, SixteenBitFilesComeBackAtTheirDepthAsTheHostRenderedThem)
         const std::string in = TempPath(std::string("in16") + ext), out = TempPath(std::string("out16") + ext);
         ASSERT_TRUE(SaveImageFile(in, d, &error)) << error;
         const ProcessResult r = RunProcess(Quote(BesideTests("filterhost.exe")) + " run " + Quote(ModulePath()) + " " +
-                                           Quote(in) + " " + Quote(out) + " --gamma 1.7 --contrast 240 --tile 64x32");
+                                           Quote(in) + " " + Quote(out) + " --set gamma=1.7,contrast=240 --tile 64x32");
         ASSERT_EQ(r.exitCode, 0u) << r.output;
         Document written;
         ASSERT_TRUE(LoadImageFile(out, &written, &error)) << error;
@@ -157,7 +158,7 @@ TEST(HostCommandLine, AGreyImageSelectsWhereTheFilterWorks)
     ASSERT_TRUE(SaveImageFile(in, d, &error)) << error;
     ASSERT_TRUE(SaveImageFile(maskPath, mask, &error)) << error;
     const ProcessResult r = RunProcess(Quote(BesideTests("filterhost.exe")) + " run " + Quote(ModulePath()) + " " +
-                                       Quote(in) + " " + Quote(out) + " --gamma 2 --selection " + Quote(maskPath));
+                                       Quote(in) + " " + Quote(out) + " --set gamma=2 --selection " + Quote(maskPath));
     ASSERT_EQ(r.exitCode, 0u) << r.output;
     Document written;
     ASSERT_TRUE(LoadImageFile(out, &written, &error)) << error;
@@ -202,6 +203,8 @@ TEST(HostCommandLine, AnswersBadInputWithOneLineAndAFailureStatus)
         host + " run " + photo + " " + photo,
         host + " run " + Quote(ModulePath()) + " " + photo + " --gamma two",
         host + " run " + Quote(ModulePath()) + " " + photo + " --tile 0x",
+        host + " run " + Quote(ModulePath()) + " " + photo + " --set gamma=two",
+        host + " run " + Quote(ModulePath()) + " " + photo + " --set brightness=2",
     };
     for (const std::string &command : commands) {
         const ProcessResult r = RunProcess(command);
@@ -254,4 +257,35 @@ TEST(ImageFiles, EightBitPhotographSurvivesASaveAndALoad)
         EXPECT_EQ(back.planes, photo.planes) << name;
         DeleteFileA(path.c_str());
     }
+}
+
+TEST(HostCommandLine, TypesIntoTheDialogAndSavesItsScreenshotAndMaskView)
+{
+    DeleteFilterKey();
+    const std::string out = TempPath("typed.png"), shot = TempPath("dialog.png"), mask = TempPath("mask.png");
+    const ProcessResult r = RunProcess(Quote(BesideTests("filterhost.exe")) + " run " + Quote(ModulePath()) + " " +
+                                       Quote(BesideTests("cliff-backlit-500x420.png")) + " " + Quote(out) +
+                                       " --set bias=0.7,contrast=200 --screenshot " + Quote(shot) + " --mask-view " +
+                                       Quote(mask));
+    ASSERT_EQ(r.exitCode, 0u) << r.output;
+    Document dialog, maskView;
+    std::string error;
+    ASSERT_TRUE(LoadImageFile(shot, &dialog, &error)) << error;
+    ASSERT_TRUE(LoadImageFile(mask, &maskView, &error)) << error;
+    EXPECT_GT(dialog.width, 400);   // the whole dialog, caption included
+    EXPECT_GT(dialog.height, 300);
+    EXPECT_GT(maskView.width, 200);  // the preview's size, inside the dialog
+    EXPECT_LT(maskView.width, dialog.width);
+    for (size_t i = 0; i < maskView.planes[0].size(); ++i)
+        ASSERT_TRUE(maskView.planes[0][i] == maskView.planes[1][i] && maskView.planes[1][i] == maskView.planes[2][i]);
+    // The typed values were the run's.
+    DWORD type = 0;
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(ReadFilterValue("Last contrast", &type, &bytes));
+    float contrast = 0;
+    std::memcpy(&contrast, bytes.data(), 4);
+    EXPECT_EQ(contrast, 200.0f);
+    for (const std::string &f : {out, shot, mask})
+        DeleteFileA(f.c_str());
+    DeleteFilterKey();
 }
