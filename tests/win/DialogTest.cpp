@@ -5,11 +5,14 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <limits>
 
+#include "RenderExpectation.h"
 #include "TestHost.h"
+#include "host/ImageFile.h"
 #include "host/DialogDriver.h"
 #include "host/FilterRegistry.h"
 #include "resources/ResourceIds.h"
@@ -472,4 +475,56 @@ TEST_F(DialogTest, StoredValuesOutsideTheRangesShowTheSlidersEnds)
         EXPECT_EQ(dd::TextOf(dialog, IDC_CONTRAST_EDIT), "nan");
         dd::Click(dialog, IDCANCEL);
     });
+}
+
+// The preview of the bundled photograph at zoom 1, as it appears on the
+// screen in each view, against the images committed when it was first
+// right; and the Result and Mask views against the renderer's effect
+// computed afresh from the Original view.
+TEST_F(DialogTest, ThePreviewOnTheScreenInEachView)
+{
+    ASSERT_TRUE(StoreFilterFloat("Last gamma", 2.0f));
+    Document photo;
+    std::string error;
+    ASSERT_TRUE(LoadImageFile(BesideTests("cliff-backlit-500x420.png"), &photo, &error)) << error;
+    std::vector<DisplayedImage> drawn;
+    RunDialog(photo, [&](HWND dialog) {
+        for (int view : {IDC_VIEW_ORIGINAL, IDC_VIEW_MASK, IDC_VIEW_RESULT}) {
+            dd::Click(dialog, view);
+            drawn.push_back(host.lastDisplay.image);
+            Document shot;
+            ASSERT_TRUE(dd::Screenshot(dialog, &shot));
+            // The image and its frame, cut from the screen.
+            RECT window = {};
+            GetWindowRect(dialog, &window);
+            POINT client = {0, 0};
+            ClientToScreen(dialog, &client);
+            const int32_t left = client.x - window.left + host.lastDisplay.column - 3;
+            const int32_t top = client.y - window.top + host.lastDisplay.row - 3;
+            const DisplayedImage &image = host.lastDisplay.image;
+            Document cut = MakeDocument(image.width + 6, image.height + 6, 3, 8, plugInModeRGBColor);
+            for (int32_t y = 0; y < cut.height; ++y)
+                for (int32_t x = 0; x < cut.width; ++x)
+                    for (int c = 0; c < 3; ++c)
+                        cut.At(c, x, y) = shot.At(c, left + x, top + y);
+            const char *name = view == IDC_VIEW_ORIGINAL ? "original" : view == IDC_VIEW_MASK ? "mask" : "result";
+            const std::string reference = BesideTests(std::string("reference\\preview-") + name + ".png");
+            if (const char *update = std::getenv("UMBROLUX_WRITE_REFERENCES")) {
+                ASSERT_TRUE(SaveImageFile(std::string(update) + "\\preview-" + name + ".png", cut, &error)) << error;
+                continue;
+            }
+            Document expected;
+            ASSERT_TRUE(LoadImageFile(reference, &expected, &error)) << error;
+            EXPECT_EQ(cut.width, expected.width) << name;
+            EXPECT_EQ(cut.height, expected.height) << name;
+            EXPECT_TRUE(cut.planes == expected.planes) << name;
+        }
+        dd::Click(dialog, IDCANCEL);
+    });
+    ASSERT_EQ(drawn.size(), 3u);
+    Pixels original(drawn[0].width, drawn[0].height, false, 0);
+    original.samples.assign(drawn[0].rgb.begin(), drawn[0].rgb.end());
+    const Expected effect = Compose(original, FilterSettings{0.5f, 2.0f, 255.0f}, kBlurAndMedian);
+    EXPECT_EQ(drawn[1].rgb, effect.mask);
+    EXPECT_TRUE(std::equal(drawn[2].rgb.begin(), drawn[2].rgb.end(), effect.result.begin(), effect.result.end()));
 }
