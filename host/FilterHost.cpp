@@ -1021,6 +1021,7 @@ void FilterHost::KeyClosed(HKEY key)
 OSErr FilterHost::DisplayPixels(const PSPixelMap &source, const VRect &srcRect, int32_t dstRow, int32_t dstCol,
                                 HDC dc)
 {
+    Stopwatch stopwatch(&timing.display);
     DisplayedImage image;
     std::string error;
     if (!ReadPixelMap(source, srcRect, &image, &error)) {

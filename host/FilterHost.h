@@ -128,6 +128,7 @@ public:
     struct Timing {
         double selectors = 0, hostFilters = 0, tileDelivery = 0, dialog = 0;
         double previewFilters = 0;  // the host's filters run for the dialog's preview
+        double display = 0;         // drawing pixel maps for the plug-in
     } timing;
     // Where the time of a host filter goes: to the preview while the dialog
     // is open, else to the run.

@@ -30,6 +30,9 @@ start_wine
 echo "== under Wine (x64 build)"
 "$WINE64" "$BUILD/win64/bin/umbrolux_bench.exe" "Z:$photo"
 
+echo "== one preview paint in the dialog under Wine"
+"$WINE64" "$BUILD/win64/bin/preview_bench.exe" "$BUILD/win64/bin/Umbrolux.8bf" "Z:$ROOT/assets/cliff-backlit-500x420.png"
+
 echo "== the whole run in the emulated host under Wine (15.9 MP photograph)"
 host="$WINE64 $BUILD/win64/bin/filterhost.exe"
 module=$BUILD/win64/bin/Umbrolux.8bf
@@ -37,6 +40,9 @@ png8=$bench/photo-8.png
 tif16=$bench/photo-16.tif
 [ -f "$png8" ] || $host convert "Z:$photo_jpeg" "Z:$png8"
 [ -f "$tif16" ] || $host convert "Z:$png8" "Z:$tif16" --depth 16
+for input in "$png8" "$tif16"; do
+  $WINE64 "$BUILD/win64/bin/preview_bench.exe" "$module" "Z:$input"
+done
 for input in "$png8" "$tif16"; do
   for tile in 256x256 1024x1024; do
     echo "-- $(basename "$input"), tiles $tile"
