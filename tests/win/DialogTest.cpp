@@ -322,6 +322,14 @@ TEST_F(DialogTest, DraggingStartsStrictlyInsideThePreviewAndMovesTheView)
     });
     EXPECT_EQ(report.result, 1);
     EXPECT_TRUE(report.Clean());
+
+    // The next dialog of the module opens on the same view.
+    const std::string moved = LastViewRead(host);
+    host.events.clear();
+    RunDialog(d, [&](HWND dialog) {
+        EXPECT_EQ(LastViewRead(host), moved);
+        dd::Click(dialog, IDCANCEL);
+    });
 }
 
 TEST_F(DialogTest, HelpOpensThePageBesideTheModule)
