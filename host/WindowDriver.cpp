@@ -157,21 +157,25 @@ bool WindowDriver::ReadMessageBox(HWND window, MessageBoxSeen *seen)
     return true;
 }
 
+namespace {
+
+BOOL CALLBACK FindEdit(HWND child, LPARAM found)
+{
+    if (ClassOf(child) != "Edit")
+        return TRUE;
+    *reinterpret_cast<HWND *>(found) = child;
+    return FALSE;
+}
+
+} // namespace
+
 HWND WindowDriver::FileNameField(HWND window)
 {
     // The name is a combo box (cmb13) in the Explorer-style dialog, with
     // its edit one or two levels down; an edit (edt1) in the older one.
     if (HWND combo = GetDlgItem(window, 0x47C)) {
         HWND edit = nullptr;
-        EnumChildWindows(
-            combo,
-            [](HWND child, LPARAM found) -> BOOL {
-                if (ClassOf(child) != "Edit")
-                    return TRUE;
-                *reinterpret_cast<HWND *>(found) = child;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&edit));
+        EnumChildWindows(combo, FindEdit, reinterpret_cast<LPARAM>(&edit));
         if (edit != nullptr || ClassOf(combo) == "Edit")
             return edit != nullptr ? edit : combo;
     }
