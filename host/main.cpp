@@ -4,6 +4,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -28,6 +29,8 @@ void Usage()
                  "  filterhost run MODULE IMAGE [OUT] [--set bias=B,gamma=G,contrast=C | --ok] [--screenshot PNG]\n"
                  "                 [--mask-view PNG] [--bias B] [--gamma G] [--contrast C] [--tile WxH]\n"
                  "                 [--selection MASK]\n"
+                 "  filterhost batch MODULE OUTDIR FILE-OR-FOLDER... [--set ... | --ok] [--bias B] [--gamma G]\n"
+                 "                 [--contrast C] [--tile WxH]\n"
                  "  filterhost convert IMAGE OUT [--depth 8|16]\n"
                  "IMAGE and OUT are PNG or TIFF files, 8 or 16 bits per sample. --set types the\n"
                  "values into the filter's dialog and presses OK; --ok presses OK on the values\n"
@@ -35,7 +38,9 @@ void Usage()
                  "(in its Result view), --mask-view the preview's Mask view. --bias, --gamma and\n"
                  "--contrast set the last values the dialog starts from; --tile sets the host's\n"
                  "tile size (256x256 by default); MASK is a grey image of the same size, white\n"
-                 "where the image is selected.\n");
+                 "where the image is selected. batch filters every file given and every image\n"
+                 "in each folder given into OUTDIR, loading the module once: the first file's\n"
+                 "dialog sets the values, the others repeat them.\n");
 }
 
 const char *SelectorWord(int16_t selector)
@@ -97,6 +102,7 @@ struct RunOptions {
     // What --set types into the dialog's edits: (edit id, text).
     std::vector<std::pair<int, std::string>> typed;
     bool hasSet = false;
+    std::vector<std::string> positional;
     bool hasBias = false, hasGamma = false, hasContrast = false;
     float bias = 0, gamma = 0, contrast = 0;
     int32_t tileWidth = 256, tileHeight = 256;
@@ -170,11 +176,7 @@ bool ParseRun(int argc, char **argv, RunOptions *o)
             (a == "--contrast" && !o->hasContrast))
             return false;
     }
-    if (positional.size() < 2 || positional.size() > 3)
-        return false;
-    o->module = positional[0];
-    o->image = positional[1];
-    o->out = positional.size() == 3 ? positional[2] : "";
+    o->positional = positional;
     return true;
 }
 
@@ -420,6 +422,161 @@ int Run(const RunOptions &o)
     return Finish(report);
 }
 
+// The image files of a folder, in name order; a file as it is.
+std::vector<std::string> ExpandInputs(const std::vector<std::string> &inputs)
+{
+    std::vector<std::string> files;
+    for (const std::string &input : inputs) {
+        const DWORD attributes = GetFileAttributesA(input.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            files.push_back(input);
+            continue;
+        }
+        std::vector<std::string> found;
+        WIN32_FIND_DATAA entry;
+        HANDLE search = FindFirstFileA((input + "\\*").c_str(), &entry);
+        if (search == INVALID_HANDLE_VALUE)
+            continue;
+        do {
+            std::string name = entry.cFileName;
+            std::string lower = name;
+            for (char &ch : lower)
+                ch = char(std::tolower(static_cast<unsigned char>(ch)));
+            const size_t dot = lower.find_last_of('.');
+            const std::string ext = dot == std::string::npos ? "" : lower.substr(dot);
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                (ext == ".png" || ext == ".tif" || ext == ".tiff" || ext == ".jpg" || ext == ".jpeg"))
+                found.push_back(input + "\\" + name);
+        } while (FindNextFileA(search, &entry));
+        FindClose(search);
+        std::sort(found.begin(), found.end());
+        files.insert(files.end(), found.begin(), found.end());
+    }
+    return files;
+}
+
+std::string FullPath(const std::string &path)
+{
+    char full[MAX_PATH * 2] = {};
+    if (GetFullPathNameA(path.c_str(), sizeof full, full, nullptr) == 0)
+        return path;
+    std::string text = full;
+    for (char &ch : text)
+        ch = char(std::tolower(static_cast<unsigned char>(ch)));
+    return text;
+}
+
+// Many files through one loaded module: the first file's dialog sets the
+// values (typed with --set, accepted with --ok, or by the person at the
+// display), every later file runs with them, as the host's "repeat the last
+// filter" does. A file that fails is reported and the others go on; a
+// cancelled dialog stops the batch.
+int Batch(const RunOptions &o)
+{
+    const std::string &module = o.positional[0], &outDir = o.positional[1];
+    const std::vector<std::string> files =
+        ExpandInputs(std::vector<std::string>(o.positional.begin() + 2, o.positional.end()));
+    if (files.empty()) {
+        std::fprintf(stderr, "filterhost: no image files to filter\n");
+        return 2;
+    }
+    CreateDirectoryA(outDir.c_str(), nullptr);
+    const DWORD outAttributes = GetFileAttributesA(outDir.c_str());
+    if (outAttributes == INVALID_FILE_ATTRIBUTES || !(outAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        std::fprintf(stderr, "filterhost: cannot make the output folder %s\n", outDir.c_str());
+        return 2;
+    }
+    FilterHost host;
+    std::string error;
+    if (!host.Load(module, &error)) {
+        std::fprintf(stderr, "filterhost: %s\n", error.c_str());
+        return 2;
+    }
+    PrintWarnings(host);
+    if (o.hasBias)
+        StoreFilterFloat("Last bias", o.bias);
+    if (o.hasGamma)
+        StoreFilterFloat("Last gamma", o.gamma);
+    if (o.hasContrast)
+        StoreFilterFloat("Last contrast", o.contrast);
+    host.behaviour.escapeCancels = true;
+    host.behaviour.tileWidth = o.tileWidth;
+    host.behaviour.tileHeight = o.tileHeight;
+
+    const double started = FilterHost::Now();
+    int filtered = 0, failed = 0, index = 0;
+    bool dialogShown = false, cancelled = false;
+    for (const std::string &file : files) {
+        ++index;
+        const double fileStarted = FilterHost::Now();
+        std::printf("[%d/%zu] %s: ", index, files.size(), file.c_str());
+        std::fflush(stdout);
+        const size_t slash = file.find_last_of("\\/");
+        std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+        const size_t dot = name.find_last_of('.');
+        std::string ext = dot == std::string::npos ? "" : name.substr(dot);
+        for (char &ch : ext)
+            ch = char(std::tolower(static_cast<unsigned char>(ch)));
+        if (ext == ".jpg" || ext == ".jpeg")
+            name = name.substr(0, dot) + ".png";  // JPEG is read, not written
+        const std::string out = outDir + "\\" + name;
+
+        Document document;
+        if (FullPath(out) == FullPath(file)) {
+            std::printf("FAILED: the output would replace the input\n");
+            ++failed;
+            continue;
+        }
+        if (!LoadImageFile(file, &document, &error)) {
+            std::printf("FAILED: %s\n", error.c_str());
+            ++failed;
+            continue;
+        }
+        if (!dialogShown && o.hasSet) {
+            host.windows.dialogHandler = [&](HWND dialog) {
+                for (const auto &entry : o.typed)
+                    dialog_driver::TypeInto(dialog, entry.first, entry.second);
+                dialog_driver::Click(dialog, IDOK);
+            };
+        } else if (!dialogShown) {
+            host.windows.dialogHandler = [](HWND) {};
+            host.behaviour.openShell = true;
+        } else {
+            host.windows.dialogHandler = [](HWND dialog) { dialog_driver::Click(dialog, IDOK); };
+        }
+        host.events.clear();
+        const RunReport report = host.Run(document);
+        if (!report.notEnabled.empty()) {
+            std::printf("FAILED: %s\n", report.notEnabled.c_str());
+            ++failed;
+            continue;
+        }
+        dialogShown = true;
+        if (report.result == 1 && !report.finished) {
+            std::printf("cancelled; the batch stops here\n");
+            cancelled = true;
+            break;
+        }
+        if (report.result != 0 || !report.Clean()) {
+            std::printf("FAILED: the filter returned %s%s\n", ResultWords(report.result).c_str(),
+                        report.Clean() ? "" : " and left something behind");
+            ++failed;
+            continue;
+        }
+        if (!SaveImageFile(out, document, &error)) {
+            std::printf("FAILED: %s\n", error.c_str());
+            ++failed;
+            continue;
+        }
+        ++filtered;
+        std::printf("%d x %d, %s, %d-bit -> %s (%.2f s)\n", document.width, document.height,
+                    ImageModeName(document.mode), document.depth, out.c_str(), FilterHost::Now() - fileStarted);
+    }
+    std::printf("Batch: %d of %zu file(s) filtered, %d failed%s; %.1f s\n", filtered, files.size(), failed,
+                cancelled ? ", cancelled" : "", FilterHost::Now() - started);
+    return failed != 0 || cancelled ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -432,10 +589,23 @@ int main(int argc, char **argv)
         return Convert(argc, argv);
     RunOptions options;
     if (argc >= 2 && std::strcmp(argv[1], "run") == 0) {
-        if (ParseRun(argc, argv, &options))
+        const std::vector<std::string> &p = options.positional;
+        if (ParseRun(argc, argv, &options) && p.size() >= 2 && p.size() <= 3) {
+            options.module = p[0];
+            options.image = p[1];
+            options.out = p.size() == 3 ? p[2] : "";
             return Run(options);
+        }
         std::fprintf(stderr, "filterhost: run takes MODULE IMAGE [OUT] and the options listed when "
                              "filterhost is run alone\n");
+        return 2;
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "batch") == 0) {
+        if (ParseRun(argc, argv, &options) && options.positional.size() >= 3 && options.selection.empty() &&
+            options.screenshot.empty() && options.maskView.empty())
+            return Batch(options);
+        std::fprintf(stderr, "filterhost: batch takes MODULE OUTDIR FILE-OR-FOLDER... and the tone and tile "
+                             "options listed when filterhost is run alone\n");
         return 2;
     }
     Usage();

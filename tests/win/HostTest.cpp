@@ -289,3 +289,48 @@ TEST(HostCommandLine, TypesIntoTheDialogAndSavesItsScreenshotAndMaskView)
         DeleteFileA(f.c_str());
     DeleteFilterKey();
 }
+
+TEST(HostCommandLine, FiltersAFolderInOneBatchAndGoesOnPastABadFile)
+{
+    DeleteFilterKey();
+    const std::string in = TempPath("batch-in"), out = TempPath("batch-out");
+    CreateDirectoryA(in.c_str(), nullptr);
+    Document eight = MakeDocument(60, 40, 3, 8, plugInModeRGBColor), sixteen = MakeDocument(30, 20, 3, 16, plugInModeRGB48);
+    FillTestPattern(&eight, 3);
+    FillTestPattern(&sixteen, 4);
+    std::string error;
+    ASSERT_TRUE(SaveImageFile(in + "\\a.png", eight, &error)) << error;
+    ASSERT_TRUE(SaveImageFile(in + "\\b.tif", sixteen, &error)) << error;
+    FILE *f = std::fopen((in + "\\c.png").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("not a picture", f);
+    std::fclose(f);
+
+    const ProcessResult r = RunProcess(Quote(BesideTests("filterhost.exe")) + " batch " + Quote(ModulePath()) + " " +
+                                       Quote(out) + " " + Quote(in) + " --set gamma=2,contrast=230");
+    EXPECT_EQ(r.exitCode, 1u) << r.output;  // one file failed
+    EXPECT_NE(r.output.find("[3/3] "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("c.png: FAILED"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Batch: 2 of 3 file(s) filtered, 1 failed"), std::string::npos) << r.output;
+
+    // Each output is what a single run with the same values gives.
+    FilterHost host;
+    ASSERT_TRUE(host.Load(ModulePath(), &error)) << error;
+    for (const auto &file : {std::make_pair(std::string("a.png"), eight), std::make_pair(std::string("b.tif"), sixteen)}) {
+        Document written, expected = file.second;
+        ASSERT_TRUE(LoadImageFile(out + "\\" + file.first, &written, &error)) << error;
+        ASSERT_EQ(host.Run(expected).result, 0);
+        if (expected.depth == 16)  // as the file stores it
+            for (auto &plane : expected.planes)
+                for (uint16_t &v : plane)
+                    v = FileToHost16(HostToFile16(v));
+        EXPECT_TRUE(written.planes == expected.planes) << file.first;
+    }
+    for (const char *name : {"\\a.png", "\\b.tif", "\\c.png"}) {
+        DeleteFileA((in + name).c_str());
+        DeleteFileA((out + name).c_str());
+    }
+    RemoveDirectoryA(in.c_str());
+    RemoveDirectoryA(out.c_str());
+    DeleteFilterKey();
+}
