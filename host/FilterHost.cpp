@@ -421,12 +421,8 @@ void FilterHost::Log(EventKind kind, std::string text)
     events.push_back(HostEvent{kind, std::move(text)});
 }
 
-size_t FilterHost::CountEventsAfterDialog(EventKind kind, const std::string &prefix) const
+size_t FilterHost::CountEventsFrom(size_t start, EventKind kind, const std::string &prefix) const
 {
-    size_t start = 0;
-    for (size_t i = 0; i < events.size(); ++i)
-        if (events[i].kind == EventKind::Window && events[i].text.compare(0, 7, "dialog ") == 0)
-            start = i + 1;
     size_t n = 0;
     for (size_t i = start; i < events.size(); ++i)
         if (events[i].kind == kind && events[i].text.compare(0, prefix.size(), prefix) == 0)
@@ -436,11 +432,16 @@ size_t FilterHost::CountEventsAfterDialog(EventKind kind, const std::string &pre
 
 size_t FilterHost::CountEvents(EventKind kind, const std::string &prefix) const
 {
-    size_t n = 0;
-    for (const HostEvent &e : events)
-        if (e.kind == kind && e.text.compare(0, prefix.size(), prefix) == 0)
-            ++n;
-    return n;
+    return CountEventsFrom(0, kind, prefix);
+}
+
+size_t FilterHost::CountEventsAfterDialog(EventKind kind, const std::string &prefix) const
+{
+    size_t start = 0;
+    for (size_t i = 0; i < events.size(); ++i)
+        if (events[i].kind == EventKind::Window && events[i].text.compare(0, 7, "dialog ") == 0)
+            start = i + 1;
+    return CountEventsFrom(start, kind, prefix);
 }
 
 double FilterHost::Now()

@@ -207,6 +207,7 @@ public:
     bool DisposePort(PIChannelPort port);
 
 private:
+    size_t CountEventsFrom(size_t start, EventKind kind, const std::string &prefix) const;
     void BuildRecord(Document &document);
     void BuildDocumentInfo(Document &document);
     void ReleaseParameters();

@@ -24,14 +24,6 @@ BOOL CALLBACK CollectName(HMODULE, LPCSTR, LPSTR name, LONG_PTR names)
     return TRUE;
 }
 
-std::string CodeText(uint32_t code)
-{
-    std::string text;
-    for (int shift = 24; shift >= 0; shift -= 8)
-        text.push_back(char((code >> shift) & 0xFF));
-    return text;
-}
-
 } // namespace
 
 const aete::Event *FilterResource::Event() const
@@ -85,8 +77,8 @@ ModuleCatalog ReadModuleCatalog(HMODULE module)
             } else {
                 f.hasTerminology = true;
                 if (f.Event() == nullptr)
-                    f.terminologyError = "its terminology has no event " + CodeText(f.list.terminologyClass) + "/" +
-                                         CodeText(f.list.terminologyEvent);
+                    f.terminologyError = "its terminology has no event " + pipl::CodeText(f.list.terminologyClass) + "/" +
+                                         pipl::CodeText(f.list.terminologyEvent);
             }
         }
         catalog.filters.push_back(f);

@@ -186,14 +186,6 @@ void PrintWarnings(const FilterHost &host)
         std::printf("warning: %s\n", w.c_str());
 }
 
-std::string CodeText(uint32_t code)
-{
-    std::string text;
-    for (int shift = 24; shift >= 0; shift -= 8)
-        text.push_back(char((code >> shift) & 0xFF));
-    return text;
-}
-
 // What a host's filter menu would show for each module, and for which
 // documents it enables the item.
 int List(int argc, char **argv)
@@ -224,7 +216,7 @@ int List(int argc, char **argv)
                         l.hasEnable ? " (by its enabling expression)" : l.hasMode ? " (by its mode flags)" : "");
             if (const aete::Event *event = f.Event())
                 std::printf("    scripting event \"%s\" (%s/%s) with %zu parameter(s)\n", event->name.c_str(),
-                            CodeText(event->eventClass).c_str(), CodeText(event->eventId).c_str(),
+                            pipl::CodeText(event->eventClass).c_str(), pipl::CodeText(event->eventId).c_str(),
                             event->parameters.size());
         }
         PrintWarnings(host);
@@ -309,6 +301,28 @@ int Convert(int argc, char **argv)
     return 0;
 }
 
+// The last values the dialog starts from, and the host as the options ask
+// (Esc cancels: a person may be watching).
+void Prepare(FilterHost *host, const RunOptions &o)
+{
+    if (o.hasBias)
+        StoreFilterFloat("Last bias", o.bias);
+    if (o.hasGamma)
+        StoreFilterFloat("Last gamma", o.gamma);
+    if (o.hasContrast)
+        StoreFilterFloat("Last contrast", o.contrast);
+    host->behaviour.escapeCancels = true;
+    host->behaviour.tileWidth = o.tileWidth;
+    host->behaviour.tileHeight = o.tileHeight;
+}
+
+// Types the values of --set into the dialog's edits, key by key.
+void TypeValues(HWND dialog, const RunOptions &o)
+{
+    for (const auto &entry : o.typed)
+        dialog_driver::TypeInto(dialog, entry.first, entry.second);
+}
+
 int Run(const RunOptions &o)
 {
     Document document;
@@ -325,21 +339,13 @@ int Run(const RunOptions &o)
         std::fprintf(stderr, "filterhost: %s\n", error.c_str());
         return 2;
     }
-    // The dialog starts from the last values the filter stored.
-    if (o.hasBias)
-        StoreFilterFloat("Last bias", o.bias);
-    if (o.hasGamma)
-        StoreFilterFloat("Last gamma", o.gamma);
-    if (o.hasContrast)
-        StoreFilterFloat("Last contrast", o.contrast);
-    host.behaviour.escapeCancels = true;
+    Prepare(&host, o);
     // The dialog: typed into and accepted, or left to the person at the
     // display (whose Help button then really opens the page).
     bool dialogFailed = false;
     if (o.hasSet) {
         host.windows.dialogHandler = [&](HWND dialog) {
-            for (const auto &entry : o.typed)
-                dialog_driver::TypeInto(dialog, entry.first, entry.second);
+            TypeValues(dialog, o);
             if (!o.maskView.empty()) {
                 dialog_driver::Click(dialog, IDC_VIEW_MASK);
                 const DisplayedImage &shown = host.lastDisplay.image;
@@ -372,8 +378,6 @@ int Run(const RunOptions &o)
         host.windows.dialogHandler = [](HWND) {};
         host.behaviour.openShell = true;
     }
-    host.behaviour.tileWidth = o.tileWidth;
-    host.behaviour.tileHeight = o.tileHeight;
 
     PrintWarnings(host);
     std::printf("Filter %s (%s)\n", host.Filter()->MenuPath().c_str(), host.Catalog().VersionLine().c_str());
@@ -493,15 +497,7 @@ int Batch(const RunOptions &o)
         return 2;
     }
     PrintWarnings(host);
-    if (o.hasBias)
-        StoreFilterFloat("Last bias", o.bias);
-    if (o.hasGamma)
-        StoreFilterFloat("Last gamma", o.gamma);
-    if (o.hasContrast)
-        StoreFilterFloat("Last contrast", o.contrast);
-    host.behaviour.escapeCancels = true;
-    host.behaviour.tileWidth = o.tileWidth;
-    host.behaviour.tileHeight = o.tileHeight;
+    Prepare(&host, o);
 
     const double started = FilterHost::Now();
     int filtered = 0, failed = 0, index = 0;
@@ -534,8 +530,7 @@ int Batch(const RunOptions &o)
         }
         if (!dialogShown && o.hasSet) {
             host.windows.dialogHandler = [&](HWND dialog) {
-                for (const auto &entry : o.typed)
-                    dialog_driver::TypeInto(dialog, entry.first, entry.second);
+                TypeValues(dialog, o);
                 dialog_driver::Click(dialog, IDOK);
             };
         } else if (!dialogShown) {

@@ -22,14 +22,6 @@ bool Fail(std::string *error, const std::string &why)
     return false;
 }
 
-std::string CodeText(uint32_t code)
-{
-    std::string text;
-    for (int shift = 24; shift >= 0; shift -= 8)
-        text.push_back(char((code >> shift) & 0xFF));
-    return text;
-}
-
 bool PascalString(const std::vector<uint8_t> &data, std::string *text)
 {
     if (data.empty() || size_t(data[0]) + 1 > data.size())
@@ -179,6 +171,14 @@ private:
 };
 
 } // namespace
+
+std::string CodeText(uint32_t code)
+{
+    std::string text;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        text.push_back(char((code >> shift) & 0xFF));
+    return text;
+}
 
 bool Parse(const std::vector<uint8_t> &bytes, PropertyList *list, std::string *error)
 {

@@ -43,6 +43,9 @@ constexpr uint32_t Code(const char (&text)[5])
            (uint32_t(uint8_t(text[2])) << 8) | uint32_t(uint8_t(text[3]));
 }
 
+// A four-character code in its reading order ("kvr1").
+std::string CodeText(uint32_t code);
+
 // Parses and checks a property list; false with a reason when a host would
 // refuse it (header, version, a length not padded to 4, a truncated
 // property, a kind other than a filter, an interface above 4.0).

@@ -30,18 +30,6 @@ protected:
     HMODULE module = nullptr;
 };
 
-std::string Quote(const std::string &s)
-{
-    return "\"" + s + "\"";
-}
-
-std::string TempPath(const std::string &name)
-{
-    char dir[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, dir);
-    return std::string(dir) + "umbrolux-test-" + std::to_string(GetCurrentProcessId()) + "-" + name;
-}
-
 } // namespace
 
 TEST_F(FaultyModuleTest, APlugInThatNeverEmptiesItsRectanglesIsStopped)

@@ -11,18 +11,6 @@
 
 namespace {
 
-std::string TempPath(const std::string &name)
-{
-    char dir[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, dir);
-    return std::string(dir) + "umbrolux-resources-" + std::to_string(GetCurrentProcessId()) + "-" + name;
-}
-
-std::string Quote(const std::string &s)
-{
-    return "\"" + s + "\"";
-}
-
 INT_PTR CALLBACK QuietDialog(HWND, UINT, WPARAM, LPARAM)
 {
     return FALSE;

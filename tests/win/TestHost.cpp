@@ -12,6 +12,13 @@ std::string BesideTests(const std::string &name)
     return dir + "\\" + name;
 }
 
+std::string TempPath(const std::string &name)
+{
+    char dir[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, dir);
+    return std::string(dir) + "umbrolux-test-" + std::to_string(GetCurrentProcessId()) + "-" + name;
+}
+
 ProcessResult RunProcess(const std::string &commandLine)
 {
     // The output goes to a file rather than a pipe: a helper process that

@@ -16,6 +16,15 @@ inline std::string ModulePath()
     return BesideTests("Umbrolux.8bf");
 }
 
+// A path in the temporary folder, unique to this test process.
+std::string TempPath(const std::string &name);
+
+// A command-line argument in quotes.
+inline std::string Quote(const std::string &s)
+{
+    return "\"" + s + "\"";
+}
+
 // Runs a program, waits for it, and returns its exit code and output.
 struct ProcessResult {
     DWORD exitCode = 0;
