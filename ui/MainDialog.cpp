@@ -67,7 +67,10 @@ void Initialise(HWND window, LPARAM lParam)
     const int16_t width = static_cast<int16_t>(area.right - area.left);
     const int16_t height = static_cast<int16_t>(area.bottom - area.top);
     context.previewRect = Rect{0, 0, height, width};
-    context.AllocatePreviewBuffers(int32_t(height) * int32_t(width) * 3);
+    // Computed in 64 bits: an area too large for the buffer suite's 32-bit
+    // sizes gets no buffers (and so no preview) rather than a wrapped size.
+    const int64_t bytes = int64_t(height) * int64_t(width) * 3;
+    context.AllocatePreviewBuffers(bytes > INT32_MAX ? 0 : int32_t(bytes));
 
     CheckRadioButton(window, IDC_VIEW_ORIGINAL, IDC_VIEW_RESULT, IDC_VIEW_ORIGINAL);
     context.previewShown = context.previewOriginal;

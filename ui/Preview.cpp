@@ -12,6 +12,9 @@ namespace {
 // paint after the module loads and kept from one dialog to the next.
 ViewState previewView;
 
+// The size of each preview buffer, as allocated: no paint writes beyond it.
+int64_t previewCapacity = 0;
+
 int16_t To16(int32_t v)
 {
     return static_cast<int16_t>(v < INT16_MIN ? INT16_MIN : v > INT16_MAX ? INT16_MAX : v);
@@ -22,6 +25,7 @@ int16_t To16(int32_t v)
 int32_t FilterContext::AllocatePreviewBuffers(int32_t size)
 {
     uint8_t **const targets[3] = {&previewOriginal, &previewMask, &previewResult};
+    previewCapacity = size > 0 ? size : 0;
     for (uint8_t **target : targets) {
         *target = nullptr;
         if (buffers == nullptr || size <= 0) {
@@ -63,6 +67,10 @@ void FilterContext::PaintPreview(HWND window)
         const int32_t documentWidth = first->bounds.right - first->bounds.left;
         const int32_t documentHeight = first->bounds.bottom - first->bounds.top;
         size = FitPreview(area.right - area.left, area.bottom - area.top, documentWidth, documentHeight);
+        // The area is the one the buffers were sized for; should it have
+        // grown since, nothing larger than the buffers is read.
+        if (int64_t(size.width) * size.height * 3 > previewCapacity)
+            size = PreviewSize();
         previewRect = Rect{0, 0, To16(size.height), To16(size.width)};
         const SourceRect view = UpdateView(&previewView, documentWidth, documentHeight, zoom, panX, panY, size);
         if (size.width > 0 && size.height > 0) {
