@@ -223,7 +223,7 @@ BOOL WINAPI WatchedMessageBeep(UINT type)
 {
     if (FilterHost *host = FilterHost::Active())
         host->Beeped(type);
-    return TRUE;
+    return MessageBeep(type);  // and a person at the display hears it
 }
 
 HINSTANCE WINAPI WatchedShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR folder,

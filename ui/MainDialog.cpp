@@ -3,7 +3,6 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "plugin/FilterContext.h"
@@ -85,7 +84,7 @@ void Initialise(HWND window, LPARAM lParam)
         const ToneControl &control = ControlFor(tone);
         const float value = SettingFor(context.settings, tone);
         SendDlgItemMessageA(window, control.sliderId, TBM_SETRANGE, FALSE, MAKELPARAM(0, control.maxPosition));
-        SendDlgItemMessageA(window, control.sliderId, TBM_SETPOS, TRUE, PositionFromValue(tone, value));
+        SetSliderPosition(window, tone, value);
         SendDlgItemMessageA(window, control.sliderId, TBM_SETTICFREQ, control.tickFrequency, 0);
         SetEditText(window, tone, value);
     }
