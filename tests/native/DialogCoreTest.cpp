@@ -142,6 +142,14 @@ TEST(PreviewGeometry, PanMovesAgainstTheMouseAndStopsAtTheEdges)
     EXPECT_EQ(r.right, 2047);
     EXPECT_EQ(r.top, 0);
 
+    // The next dialog, on a smaller document: the kept centre is first
+    // pulled inside it.
+    const PreviewSize small = FitPreview(400, 300, 300, 200);
+    r = UpdateView(&leftUp, 300, 200, 3.0f, -100000, -100000, small);
+    EXPECT_EQ(leftUp.viewCentreX, 270);  // 300 - 30
+    EXPECT_EQ(leftUp.viewCentreY, 180);  // 200 - 20
+    EXPECT_EQ((std::vector<int32_t>{r.top, r.left, r.bottom, r.right}), (std::vector<int32_t>{160, 240, 200, 300}));
+
     // No document, or no preview pixels: nothing to divide by.
     EXPECT_EQ(FitPreview(400, 300, 0, 0).width, 0);
     ViewState empty;
