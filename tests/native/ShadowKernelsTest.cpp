@@ -149,6 +149,40 @@ TEST(Blend, SixteenBitSamplesMatchTheFormula)
         }
 }
 
+// Whole rows of 16-bit pixels, each channel and each pixel's mask its own,
+// in blocks of odd width: every sample as the formula gives it, including
+// tones that make the formula infinite or not a number, and a faulty host's
+// samples above the full scale in the middle of a row.
+TEST(Blend, SixteenBitRowsMatchTheFormulaSampleBySample)
+{
+    const Tone tones[] = {{2.0f, 255.0f}, {0.37f, 17.0f}, {2.9f, 3.0f}, {0.0f, 100.0f}, {1.0f, 0.0f}, {3.0f, 1e-30f}};
+    const int32_t width = 37, height = 5;
+    uint32_t state = 7;
+    for (const Tone &tone : tones) {
+        std::vector<uint16_t> in(size_t(width) * height * 3), out(in.size(), 7);
+        std::vector<uint8_t> mask(in.size());
+        for (size_t i = 0; i < in.size(); ++i) {
+            state = state * 1664525u + 1013904223u;
+            in[i] = uint16_t((state >> 8) % 32769u);
+            if (i % 101 == 50)
+                in[i] = uint16_t(32769u + (state >> 20) % 30000u);
+        }
+        for (size_t p = 0; p < mask.size(); p += 3) {
+            state = state * 1664525u + 1013904223u;
+            mask[p] = mask[p + 1] = mask[p + 2] = uint8_t(state >> 24);
+        }
+        BlockLayout layout;
+        layout.width = width;
+        layout.height = height;
+        layout.sixteenBit = true;
+        Curve().Prepare(tone.gamma, tone.contrast, true);
+        engine::Blend(in.data(), out.data(), mask.data(), layout, Curve());
+        for (size_t i = 0; i < in.size(); ++i)
+            ASSERT_EQ(out[i], Formula(in[i], mask[i - i % 3], nullptr, tone, true))
+                << tone.gamma << "/" << tone.contrast << " sample " << i << " v " << in[i];
+    }
+}
+
 TEST(Blend, SamplesAboveTheFullScaleAreComputedNotLookedUp)
 {
     for (uint32_t v : {32769u, 40000u, 65535u})
