@@ -1,9 +1,13 @@
 #include "host/core/PeFile.h"
 
+#include "host/core/ByteReading.h"
+
 #include <cstdio>
 
 namespace pe {
 namespace {
+
+using binary::Fail;
 
 class Reader {
 public:
@@ -17,15 +21,14 @@ public:
     {
         if (!Has(offset, 2))
             return false;
-        *value = uint16_t(bytes_[offset] | (bytes_[offset + 1] << 8));
+        *value = binary::Le16(&bytes_[offset]);
         return true;
     }
     bool U32(uint64_t offset, uint32_t *value) const
     {
         if (!Has(offset, 4))
             return false;
-        *value = uint32_t(bytes_[offset]) | (uint32_t(bytes_[offset + 1]) << 8) |
-                 (uint32_t(bytes_[offset + 2]) << 16) | (uint32_t(bytes_[offset + 3]) << 24);
+        *value = binary::Le32(&bytes_[offset]);
         return true;
     }
     // A NUL-terminated string that must end inside the file.
@@ -67,13 +70,6 @@ bool RvaToOffset(const std::vector<Section> &sections, uint32_t rva, uint64_t *o
             return true;
         }
     }
-    return false;
-}
-
-bool Fail(std::string *error, const char *what)
-{
-    if (error != nullptr)
-        *error = what;
     return false;
 }
 

@@ -1,13 +1,10 @@
 #include "host/core/PixelMapImage.h"
 
+#include "host/core/ByteReading.h"
+
 namespace {
 
-bool Fail(std::string *error, const char *why)
-{
-    if (error != nullptr)
-        *error = why;
-    return false;
-}
+using binary::Fail;
 
 // The light and dark squares hosts draw behind transparent pixels.
 uint8_t Checker(int32_t x, int32_t y)

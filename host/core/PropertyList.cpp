@@ -1,26 +1,13 @@
 #include "host/core/PropertyList.h"
 
+#include "host/core/ByteReading.h"
+
 #include <cctype>
 
 namespace pipl {
 namespace {
 
-uint32_t U32(const uint8_t *p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
-uint16_t U16(const uint8_t *p)
-{
-    return uint16_t(p[0] | (p[1] << 8));
-}
-
-bool Fail(std::string *error, const std::string &why)
-{
-    if (error != nullptr)
-        *error = why;
-    return false;
-}
+using binary::Fail;
 
 bool PascalString(const std::vector<uint8_t> &data, std::string *text)
 {
@@ -185,20 +172,20 @@ bool Parse(const std::vector<uint8_t> &bytes, PropertyList *list, std::string *e
     *list = PropertyList();
     if (bytes.size() < 10)
         return Fail(error, "property list shorter than its header");
-    if (U16(bytes.data()) != 1)
+    if (binary::Le16(bytes.data()) != 1)
         return Fail(error, "property list does not begin with 1");
-    if (U32(bytes.data() + 2) != 0)
+    if (binary::Le32(bytes.data() + 2) != 0)
         return Fail(error, "property list version is not 0");
-    const uint32_t count = U32(bytes.data() + 6);
+    const uint32_t count = binary::Le32(bytes.data() + 6);
     size_t at = 10;
     for (uint32_t i = 0; i < count; ++i) {
         if (bytes.size() - at < 16)
             return Fail(error, "property " + std::to_string(i + 1) + " is truncated");
         Property p;
-        p.vendor = U32(bytes.data() + at);
-        p.key = U32(bytes.data() + at + 4);
-        p.id = int32_t(U32(bytes.data() + at + 8));
-        const uint32_t length = U32(bytes.data() + at + 12);
+        p.vendor = binary::Le32(bytes.data() + at);
+        p.key = binary::Le32(bytes.data() + at + 4);
+        p.id = int32_t(binary::Le32(bytes.data() + at + 8));
+        const uint32_t length = binary::Le32(bytes.data() + at + 12);
         at += 16;
         if (length % 4 != 0)
             return Fail(error, "property '" + CodeText(p.key) + "' has a length not padded to 4");
@@ -214,13 +201,13 @@ bool Parse(const std::vector<uint8_t> &bytes, PropertyList *list, std::string *e
         const std::string key = CodeText(p.key);
         bool ok = true;
         if (p.key == Code("kind"))
-            ok = d.size() >= 4 && (list->kind = U32(d.data()), true);
+            ok = d.size() >= 4 && (list->kind = binary::Le32(d.data()), true);
         else if (p.key == Code("name"))
             ok = PascalString(d, &list->name);
         else if (p.key == Code("catg"))
             ok = PascalString(d, &list->category);
         else if (p.key == Code("vers"))
-            ok = d.size() >= 4 && (list->interfaceVersion = U32(d.data()), true);
+            ok = d.size() >= 4 && (list->interfaceVersion = binary::Le32(d.data()), true);
         else if (p.key == Code("wx86"))
             ok = CString(d, 0, &list->entryX86);
         else if (p.key == Code("8664"))
@@ -237,9 +224,9 @@ bool Parse(const std::vector<uint8_t> &bytes, PropertyList *list, std::string *e
             ok = d.size() >= 14 && CString(d, 14, &list->terminologyScope);
             if (ok) {
                 list->hasTerminology = true;
-                list->terminologyClass = U32(d.data() + 4);
-                list->terminologyEvent = U32(d.data() + 8);
-                list->terminologyResource = int16_t(U16(d.data() + 12));
+                list->terminologyClass = binary::Le32(d.data() + 4);
+                list->terminologyEvent = binary::Le32(d.data() + 8);
+                list->terminologyResource = int16_t(binary::Le16(d.data() + 12));
             }
         } else if (p.key == Code("fici")) {
             ok = d.size() >= 28;

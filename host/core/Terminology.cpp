@@ -1,7 +1,11 @@
 #include "host/core/Terminology.h"
 
+#include "host/core/ByteReading.h"
+
 namespace aete {
 namespace {
+
+using binary::Fail;
 
 class Reader {
 public:
@@ -18,7 +22,7 @@ public:
     {
         if (!Has(2))
             return false;
-        *v = uint16_t(bytes_[at_] | (bytes_[at_ + 1] << 8));
+        *v = binary::Le16(&bytes_[at_]);
         at_ += 2;
         return true;
     }
@@ -26,8 +30,7 @@ public:
     {
         if (!Has(4))
             return false;
-        *v = uint32_t(bytes_[at_]) | (uint32_t(bytes_[at_ + 1]) << 8) | (uint32_t(bytes_[at_ + 2]) << 16) |
-             (uint32_t(bytes_[at_ + 3]) << 24);
+        *v = binary::Le32(&bytes_[at_]);
         at_ += 4;
         return true;
     }
@@ -49,13 +52,6 @@ private:
     const std::vector<uint8_t> &bytes_;
     size_t at_ = 0;
 };
-
-bool Fail(std::string *error, const std::string &why)
-{
-    if (error != nullptr)
-        *error = why;
-    return false;
-}
 
 bool ReadEvent(Reader &r, Event *e)
 {

@@ -1,7 +1,21 @@
 #include "host/core/VersionRecord.h"
 
+#include "host/core/ByteReading.h"
+
 namespace version {
 namespace {
+
+using binary::Fail;
+
+uint16_t U16(const std::vector<uint8_t> &b, size_t at)
+{
+    return binary::Le16(&b[at]);
+}
+
+uint32_t U32(const std::vector<uint8_t> &b, size_t at)
+{
+    return binary::Le32(&b[at]);
+}
 
 // A node of the record: length, value length, type (0 binary, 1 text),
 // a UTF-16 key with its NUL, padding to 4, the value, padding to 4, and
@@ -13,16 +27,6 @@ struct Node {
     size_t value = 0;      // offset of the value
     size_t children = 0;   // offset of the first child
 };
-
-uint16_t U16(const std::vector<uint8_t> &b, size_t at)
-{
-    return uint16_t(b[at] | (b[at + 1] << 8));
-}
-
-uint32_t U32(const std::vector<uint8_t> &b, size_t at)
-{
-    return uint32_t(U16(b, at)) | (uint32_t(U16(b, at + 2)) << 16);
-}
 
 size_t Align4(size_t at)
 {
@@ -79,13 +83,6 @@ bool ReadNode(const std::vector<uint8_t> &b, size_t at, size_t limit, Node *node
         return false;
     node->children = Align4(node->value + valueBytes);
     return true;
-}
-
-bool Fail(std::string *error, const std::string &why)
-{
-    if (error != nullptr)
-        *error = why;
-    return false;
 }
 
 } // namespace
