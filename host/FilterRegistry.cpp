@@ -1,5 +1,7 @@
 #include "host/FilterRegistry.h"
 
+#include <cstring>
+
 const char kFilterRegistryPath[] = "Software\\Korvane\\Plugins\\Umbrolux";
 
 bool DeleteFilterKey()
@@ -21,6 +23,16 @@ bool StoreFilterValue(const char *name, DWORD type, const void *bytes, DWORD siz
 bool StoreFilterFloat(const char *name, float value)
 {
     return StoreFilterValue(name, REG_BINARY, &value, sizeof value);
+}
+
+bool ReadFilterFloat(const char *name, float *value)
+{
+    DWORD type = 0;
+    std::vector<uint8_t> bytes;
+    if (!ReadFilterValue(name, &type, &bytes) || bytes.size() != sizeof *value)
+        return false;
+    std::memcpy(value, bytes.data(), sizeof *value);
+    return true;
 }
 
 bool ReadFilterValue(const char *name, DWORD *type, std::vector<uint8_t> *bytes)

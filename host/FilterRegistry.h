@@ -18,6 +18,9 @@ bool StoreFilterFloat(const char *name, float value);
 // Stores any bytes of any type, as another program could.
 bool StoreFilterValue(const char *name, DWORD type, const void *bytes, DWORD size);
 
+// Reads a stored float (4 bytes); false when it is absent or of another size.
+bool ReadFilterFloat(const char *name, float *value);
+
 // Reads a value's type and bytes; false when it is absent.
 bool ReadFilterValue(const char *name, DWORD *type, std::vector<uint8_t> *bytes);
 

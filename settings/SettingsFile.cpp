@@ -62,6 +62,11 @@ bool SettingsFile::ChoosePath(bool saving, char *path, const char *lastPath)
     return true;
 }
 
+void SettingsFile::Tell(const char *message) const
+{
+    MessageBoxA(owner, message, kErrorCaption, MB_OK | MB_ICONERROR);
+}
+
 int SettingsFile::Save(const void *data, int32_t size)
 {
     RegistryKey key(registryPath);
@@ -69,7 +74,7 @@ int SettingsFile::Save(const void *data, int32_t size)
     if (ChoosePath(true, path, key.ReadString(kLastSettingsPath, ""))) {
         HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
-            MessageBoxA(owner, kCannotSave, kErrorCaption, MB_OK | MB_ICONERROR);
+            Tell(kCannotSave);
         } else {
             const std::vector<uint8_t> bytes = EncodeSettings(magic, data, size > 0 ? size_t(size) : 0);
             DWORD written = 0;
@@ -78,7 +83,7 @@ int SettingsFile::Save(const void *data, int32_t size)
             // A file that could not be written whole is no settings file:
             // the user hears of it, and it is not offered next time.
             if (!wrote || written != bytes.size())
-                MessageBoxA(owner, kCannotSave, kErrorCaption, MB_OK | MB_ICONERROR);
+                Tell(kCannotSave);
             else
                 key.WriteString(kLastSettingsPath, path);
         }
@@ -94,7 +99,7 @@ int SettingsFile::Load(void *data, int32_t size)
     if (ChoosePath(false, path, key.ReadString(kLastSettingsPath, ""))) {
         HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
-            MessageBoxA(owner, kCannotLoad, kErrorCaption, MB_OK | MB_ICONERROR);
+            Tell(kCannotLoad);
         } else {
             // The magic and at most one block; anything after is ignored.
             const size_t block = size > 0 ? size_t(size) : 0;
@@ -107,7 +112,7 @@ int SettingsFile::Load(void *data, int32_t size)
             if (ok && DecodeSettings(bytes.data(), read + more, magic, data, block))
                 key.WriteString(kLastSettingsPath, path);
             else
-                MessageBoxA(owner, kNotASettingsFile, kErrorCaption, MB_OK | MB_ICONERROR);
+                Tell(kNotASettingsFile);
         }
     }
     key.Close();

@@ -22,6 +22,8 @@ private:
     // Runs the save or open dialog on a path buffer that starts from the
     // last path, and gives the extension to a chosen name that lacks it.
     bool ChoosePath(bool saving, char *path, const char *lastPath);
+    // An error message box owned by the dialog.
+    void Tell(const char *message) const;
 
     const char *registryPath;
     const char *filterPattern;

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <sstream>
 
+#include "BuiltModules.h"
 #include "host/core/PeFile.h"
 #include "host/core/PropertyList.h"
 #include "host/core/Terminology.h"
@@ -139,11 +139,9 @@ struct BuiltModule {
 std::vector<BuiltModule> BuiltModules()
 {
     std::vector<BuiltModule> modules;
-    std::stringstream list(UMBROLUX_MODULES);
-    std::string path;
-    while (std::getline(list, path, '|')) {
+    for (const std::string &path : BuiltModulePaths()) {
         std::vector<uint8_t> bytes;
-        if (path.empty() || !pe::ReadFileBytes(path, &bytes))
+        if (!pe::ReadFileBytes(path, &bytes))
             continue;
         BuiltModule m{path, {}};
         std::string error;

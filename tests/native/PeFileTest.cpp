@@ -4,22 +4,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <sstream>
 
+#include "BuiltModules.h"
 #include "host/core/PeFile.h"
 
 namespace {
-
-std::vector<std::string> BuiltModules()
-{
-    std::vector<std::string> paths;
-    std::stringstream list(UMBROLUX_MODULES);
-    std::string path;
-    while (std::getline(list, path, '|'))
-        if (!path.empty())
-            paths.push_back(path);
-    return paths;
-}
 
 // A minimal, valid PE32 DLL image with one export "PluginMain" and one import.
 std::vector<uint8_t> TinyDll()
@@ -114,7 +103,7 @@ TEST(PeFile, CorruptedBytesNeverFault)
 
 TEST(PeFile, BuiltModulesExportPluginMainForTheirMachine)
 {
-    const std::vector<std::string> modules = BuiltModules();
+    const std::vector<std::string> modules = BuiltModulePaths();
     if (modules.empty())
         GTEST_SKIP() << "no built modules named";
     for (const std::string &path : modules) {

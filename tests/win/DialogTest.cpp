@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <limits>
 
@@ -75,11 +74,8 @@ protected:
     }
     static float Stored(const char *name)
     {
-        DWORD type = 0;
-        std::vector<uint8_t> bytes;
         float v = -1;
-        if (ReadFilterValue(name, &type, &bytes) && bytes.size() == 4)
-            std::memcpy(&v, bytes.data(), 4);
+        ReadFilterFloat(name, &v);
         return v;
     }
     static std::vector<uint8_t> FileBytes(const std::string &path)

@@ -1,7 +1,6 @@
 // The emulated host itself: what it reports about a faulty module, its
 // command line, and its image files.
 #include <cstdio>
-#include <cstring>
 
 #include "TestHost.h"
 #include "host/FilterRegistry.h"
@@ -267,11 +266,8 @@ TEST(HostCommandLine, TypesIntoTheDialogAndSavesItsScreenshotAndMaskView)
     for (size_t i = 0; i < maskView.planes[0].size(); ++i)
         ASSERT_TRUE(maskView.planes[0][i] == maskView.planes[1][i] && maskView.planes[1][i] == maskView.planes[2][i]);
     // The typed values were the run's.
-    DWORD type = 0;
-    std::vector<uint8_t> bytes;
-    ASSERT_TRUE(ReadFilterValue("Last contrast", &type, &bytes));
     float contrast = 0;
-    std::memcpy(&contrast, bytes.data(), 4);
+    ASSERT_TRUE(ReadFilterFloat("Last contrast", &contrast));
     EXPECT_EQ(contrast, 200.0f);
     for (const std::string &f : {out, shot, mask})
         DeleteFileA(f.c_str());
