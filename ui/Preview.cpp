@@ -15,11 +15,6 @@ ViewState previewView;
 // The size of each preview buffer, as allocated: no paint writes beyond it.
 int64_t previewCapacity = 0;
 
-int16_t To16(int32_t v)
-{
-    return static_cast<int16_t>(v < INT16_MIN ? INT16_MIN : v > INT16_MAX ? INT16_MAX : v);
-}
-
 } // namespace
 
 int32_t FilterContext::AllocatePreviewBuffers(int32_t size)

@@ -17,12 +17,12 @@ int32_t Truncate(double v)
     return static_cast<int32_t>(v);
 }
 
+} // namespace
+
 int16_t To16(int32_t v)
 {
     return static_cast<int16_t>(std::min<int32_t>(std::max<int32_t>(v, INT16_MIN), INT16_MAX));
 }
-
-} // namespace
 
 PreviewSize FitPreview(int32_t areaWidth, int32_t areaHeight, int32_t documentWidth, int32_t documentHeight)
 {

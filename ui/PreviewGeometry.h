@@ -43,6 +43,10 @@ struct ImageOrigin {
 ImageOrigin PlaceImage(int32_t areaLeft, int32_t areaTop, int32_t areaRight, int32_t areaBottom, int32_t clientX,
                        int32_t clientY, const PreviewSize &preview);
 
+// A coordinate as the host's 16-bit rectangles hold it: clamped, never
+// wrapped.
+int16_t To16(int32_t v);
+
 // The number of colour planes of a host image mode, or the fallback for
 // modes without a fixed count (multichannel, unknown).
 int16_t PlanesFromMode(int16_t mode, int16_t fallback);
