@@ -10,11 +10,8 @@ WINE64=/usr/lib/wine/wine64
 # cannot start where 32-bit programs cannot run.
 export WINESERVER=/usr/lib/wine/wineserver64
 
-# True when this machine can execute 32-bit x86 programs (some kernels have
-# IA-32 emulation switched off; 32-bit Wine cannot start there).
-can_run_i386() {
-  [ -x /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1
-}
+WINE32=/usr/lib/wine/wine
+. "$ROOT/scripts/i386.sh"
 
 # Starts a private X server on a free display; sets DISPLAY and XVFB_PID.
 start_xvfb() {
@@ -46,8 +43,21 @@ stop_xvfb() {
   fi
 }
 
+# True when the prefix has its 32-bit half: wineboot fills syswow64 only when
+# it could run the 32-bit loader.
+prefix_has_32bit_half() {
+  [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]
+}
+
 # Creates the Wine prefix once, and keeps one wineserver for the whole run.
+# A prefix made while 32-bit programs could not run lacks its 32-bit half
+# for good; where they can run now, it is made afresh.
 start_wine() {
+  if [ -f "$WINEPREFIX/system.reg" ] && can_run_i386 && ! prefix_has_32bit_half; then
+    echo "wine: the prefix $WINEPREFIX has no 32-bit half; making it afresh" >&2
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     WINEARCH=win64 "$WINE64" wineboot -i >/dev/null 2>&1 || true

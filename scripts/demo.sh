@@ -3,13 +3,24 @@
 # emulated host: the values are typed into the filter's dialog, which is
 # saved as a screenshot with its preview's Mask view, and OK writes the
 # result. Usage:
-#   scripts/demo.sh [IMAGE [OUT]] [--set bias=B,gamma=G,contrast=C] [--tile WxH]
-# OUT-dialog.png and OUT-mask.png are written beside OUT.
+#   scripts/demo.sh [--arch 32|64] [IMAGE [OUT]] [--set bias=B,gamma=G,contrast=C] [--tile WxH]
+# OUT-dialog.png and OUT-mask.png are written beside OUT. Without --arch it
+# runs the 32-bit module where this machine runs 32-bit code natively, and
+# the 64-bit one where 32-bit code is only emulated (several times slower).
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
 "$ROOT/scripts/setup.sh"
 "$ROOT/scripts/build.sh"
+
+arch=
+if [ "${1:-}" = --arch ]; then
+  arch=${2:-}
+  case "$arch" in
+    32|64) shift 2 ;;
+    *) echo "demo: --arch takes 32 or 64" >&2; exit 2 ;;
+  esac
+fi
 
 files=()
 while [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; do files+=("$1"); shift; done
@@ -28,10 +39,19 @@ trap 'stop_wine; stop_xvfb' EXIT
 start_xvfb
 start_wine
 
-if can_run_i386; then
-  tree=win32; loader=wine
+if [ -z "$arch" ]; then
+  if i386_runs_natively; then arch=32; else arch=64; fi
+fi
+if [ "$arch" = 32 ]; then
+  if ! can_run_i386; then
+    echo "demo: this machine cannot run 32-bit x86 programs (scripts/setup.sh sets up their emulation)" >&2
+    exit 1
+  fi
+  tree=win32; loader=$WINE32
+  echo "demo: the 32-bit module, run $(i386_mode)"
 else
   tree=win64; loader=$WINE64
+  echo "demo: the 64-bit module"
 fi
 "$loader" "$BUILD/$tree/bin/filterhost.exe" run "$BUILD/$tree/bin/Umbrolux.8bf" "Z:$in" "Z:$out" \
   --screenshot "Z:$base-dialog.png" --mask-view "Z:$base-mask.png" "$@"

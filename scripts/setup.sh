@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Installs everything the project needs on a fresh Debian 12 machine, as root.
-# Idempotent: when every tool is already present it returns at once.
+# Idempotent: when every tool is already present (and, where it is needed, the
+# i386 emulation handler is registered) it returns at once.
+#
+# Where the kernel cannot execute 32-bit x86 programs (IA-32 emulation switched
+# off), it installs qemu-user-static and registers an i386 ELF handler with the
+# kernel's binfmt_misc, so that 32-bit Wine and every 32-bit Windows program run
+# under user-mode emulation. See the README for what that changes and how to
+# undo it.
 set -euo pipefail
+. "$(dirname "$0")/i386.sh"
 
-need=()
-have_cmd() { command -v "$1" >/dev/null 2>&1; }
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 packages=(
@@ -17,23 +23,97 @@ packages=(
   python3 zip
 )
 
-for p in "${packages[@]}"; do
-  have_pkg "$p" || need+=("$p")
-done
+install_missing() {
+  need=()
+  local p
+  for p in "$@"; do
+    have_pkg "$p" || need+=("$p")
+  done
+  [ ${#need[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: missing packages (${need[*]}); run this script as root" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  if [ -z "${apt_updated:-}" ]; then
+    apt-get update -qq
+    apt_updated=1
+  fi
+  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+  echo "setup: installed ${need[*]}"
+}
 
-if [ ${#need[@]} -eq 0 ]; then
-  exit 0
-fi
+# Older releases ship a qemu whose user-mode memory map costs about a minute
+# for every 32-bit Wine process; releases from 8.1 on take under a second.
+qemu_is_recent() {
+  have_pkg qemu-user-static &&
+    dpkg --compare-versions "$(dpkg-query -W -f='${Version}' qemu-user-static)" ge 1:8.1
+}
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "setup: missing packages (${need[*]}); run this script as root" >&2
-  exit 1
-fi
+qemu_version() {
+  "$QEMU_I386" --version | head -n 1
+}
 
-export DEBIAN_FRONTEND=noninteractive
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
+# This release's backports, from the same archive as the release itself.
+BACKPORTS_SOURCES=/etc/apt/sources.list.d/umbrolux-backports.sources
+use_backports() {
+  local codename uri
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  if [ -f "$BACKPORTS_SOURCES" ]; then
+    return 0
+  fi
+  uri=$(awk -v suite="$codename" '
+      /^URIs:/ { uri = $2 }
+      /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == suite) { print uri; exit } }
+      /^$/ { uri = "" }' /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n 1)
+  if [ -z "$uri" ]; then
+    uri=$(awk -v suite="$codename" '
+        $1 == "deb" { f = 2; if ($2 ~ /^\[/) while (f <= NF && $f !~ /\]$/) f++; if ($2 ~ /^\[/) f++
+                      if ($(f + 1) == suite) { print $f; exit } }' \
+        /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null | head -n 1)
+  fi
+  if [ -z "$uri" ]; then
+    echo "setup: cannot find the archive of $codename to add its backports" >&2
+    exit 1
+  fi
+  printf 'Types: deb\nURIs: %s\nSuites: %s-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+    "$uri" "$codename" > "$BACKPORTS_SOURCES"
+  apt_updated=
+}
+
+install_from_backports() {
+  local codename
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  export DEBIAN_FRONTEND=noninteractive
+  if [ -z "${apt_updated:-}" ]; then
+    apt-get update -qq
+    apt_updated=1
+  fi
+  apt-get install -y -qq --no-install-recommends -t "$codename-backports" "$@" >/dev/null
+  echo "setup: installed $* from $codename-backports"
+}
+
+install_missing "${packages[@]}"
+
+# wine32 brought the 32-bit loader: if the kernel cannot run it, emulate it.
+# A handler that someone else registered is kept as it is.
+if ! can_run_i386 || i386_handler_is_ours; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: 32-bit x86 programs cannot run here; setting up their emulation needs root" >&2
+    exit 1
+  fi
+  if ! qemu_is_recent; then
+    use_backports
+    install_from_backports qemu-user-static
+    # The handler holds the interpreter it was registered with open: an
+    # upgraded one takes effect only through a new registration.
+    unregister_i386_handler
+  fi
+  if ! i386_handler_registered; then
+    register_i386_handler
+    echo "setup: registered $I386_HANDLER_NAME with binfmt_misc (32-bit x86 programs run under $(qemu_version))"
+  fi
 fi
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-echo "setup: installed ${need[*]}"
