@@ -13,11 +13,6 @@ namespace {
 GaussianBlurParameters gBlurParameters = {65541, kEdgeReplicationPadding};
 RadiusParameters gMedianParameters = {7, kEdgeReplicationPadding};
 
-// The mask and tone tables live in static storage and are rebuilt only when gamma,
-// contrast, the bias or the depth change.
-engine::ToneCurve gToneCurve;
-engine::MaskCurve gMaskCurve;
-
 bool Contains(const VRect &outer, const VRect &inner)
 {
     return inner.top >= outer.top && inner.left >= outer.left && inner.bottom <= outer.bottom &&
@@ -39,19 +34,24 @@ bool FilterContext::SmoothMask(uint8_t *mask, int32_t width, int32_t height)
     // The ports keep the size of the call that created them. A larger block
     // would make the host clip (or a careless host overrun) the transfers,
     // so ports too small for it are made anew.
-    VRect bounds;
-    if (portA != nullptr && (channelPorts->GetDataBounds(portA, 0, &bounds) != 0 || !Contains(bounds, r)))
+    if (portA != nullptr && !Contains(portABounds, r))
         channelPorts->Dispose(&portA), portA = nullptr;
-    if (portB != nullptr && (channelPorts->GetDataBounds(portB, 0, &bounds) != 0 || !Contains(bounds, r)))
+    if (portB != nullptr && !Contains(portBBounds, r))
         channelPorts->Dispose(&portB), portB = nullptr;
 
-    if (portA == nullptr && channelPorts->New(&portA, &r, 8, 1) != 0) {
-        portA = nullptr;
-        return false;
+    if (portA == nullptr) {
+        if (channelPorts->New(&portA, &r, 8, 1) != 0 || portA == nullptr) {
+            portA = nullptr;
+            return false;
+        }
+        portABounds = r;
     }
-    if (portB == nullptr && channelPorts->New(&portB, &r, 8, 1) != 0) {
-        portB = nullptr;
-        return false;
+    if (portB == nullptr) {
+        if (channelPorts->New(&portB, &r, 8, 1) != 0 || portB == nullptr) {
+            portB = nullptr;
+            return false;
+        }
+        portBBounds = r;
     }
 
     VRect area = r;
@@ -76,9 +76,6 @@ bool FilterContext::SmoothMask(uint8_t *mask, int32_t width, int32_t height)
 int32_t FilterContext::RenderBlock(const void *source, void *destination, uint8_t *mask, int32_t width,
                                    int32_t height, int32_t stride, uint8_t sixteenBit)
 {
-    if (width <= 0 || height <= 0)
-        return 0;
-
     engine::BlockLayout layout;
     layout.width = width;
     layout.height = height;
@@ -88,14 +85,21 @@ int32_t FilterContext::RenderBlock(const void *source, void *destination, uint8_
     layout.destinationRowBytes = filterRecord->outRowBytes;
     layout.selection = static_cast<const uint8_t *>(filterRecord->maskData);
     layout.selectionRowBytes = filterRecord->maskRowBytes;
-
-    gMaskCurve.Prepare(settings.bias, layout.sixteenBit);
-    engine::BuildMask(source, mask, layout, gMaskCurve);
-    if (!SmoothMask(mask, width, height))
-        return 0;
-    gToneCurve.Prepare(settings.gamma, settings.contrast, layout.sixteenBit);
-    engine::Blend(source, destination, mask, layout, gToneCurve);
+    RenderLaidOut(source, destination, mask, layout);
     return 0;
+}
+
+void FilterContext::RenderLaidOut(const void *source, void *destination, uint8_t *mask,
+                                  const engine::BlockLayout &layout)
+{
+    if (layout.width <= 0 || layout.height <= 0)
+        return;
+    maskCurve.Prepare(settings.bias, layout.sixteenBit);
+    engine::BuildMask(source, mask, layout, maskCurve);
+    if (!SmoothMask(mask, layout.width, layout.height))
+        return;
+    toneCurve.Prepare(settings.gamma, settings.contrast, layout.sixteenBit);
+    engine::Blend(source, destination, mask, layout, toneCurve);
 }
 
 int32_t FilterContext::ReadComposite(const Rect &sourceRect, const Rect &destinationRect, uint8_t *buffer)
@@ -136,6 +140,12 @@ int32_t FilterContext::ReadComposite(const Rect &sourceRect, const Rect &destina
 int32_t FilterContext::RenderPreview()
 {
     ReadComposite(previewRect, previewRect, previewMask);
-    RenderBlock(previewOriginal, previewResult, previewMask, previewRect.right, previewRect.bottom, 3, 0);
+    // The preview buffers are packed 8-bit RGB with no selection, whatever
+    // the record holds for the host's tiles.
+    engine::BlockLayout layout;
+    layout.width = previewRect.right;
+    layout.height = previewRect.bottom;
+    layout.stride = 3;
+    RenderLaidOut(previewOriginal, previewResult, previewMask, layout);
     return 0;
 }

@@ -2,24 +2,30 @@
 // delivered by advanceState and rendered from its input into its output.
 #include <cstring>
 
+#include "engine/TileGrid.h"
 #include "plugin/FilterContext.h"
 #include "settings/RegistryKey.h"
 
 int32_t FilterContext::AllocTileMask(int32_t size)
 {
-    tileMask = buffers->New(nullptr, uint32_t(size));
-    if (tileMask == nullptr)
-        *result = genericErr;
-    else
+    // Success is the allocation's own: the result code may hold what the
+    // preview left there.
+    if (tileMaskBuffer.Allocate(buffers, size)) {
+        tileMask = tileMaskBuffer.Get();
         // Pixels outside a selection keep their mask entries through pass 1;
         // cleared, they bring no stale memory into the first tile's smoothing.
         std::memset(tileMask, 0, size_t(size));
+    } else {
+        tileMask = nullptr;
+        *result = genericErr;
+    }
     return *result;
 }
 
 int32_t FilterContext::FreeTileMask()
 {
-    buffers->Dispose(&tileMask);
+    tileMaskBuffer.Free();
+    tileMask = nullptr;
     return 0;
 }
 
@@ -34,56 +40,50 @@ int32_t FilterContext::ApplyWholeImage()
 
     DisposePorts();
 
-    // Sized in 64 bits: a buffer larger than the suite can hand out is
-    // refused rather than wrapped around.
     const int32_t planes = filterRecord->planes;
-    const int64_t maskBytes = int64_t(filterRecord->depth) * tileHeight * tileWidth * planes / 8;
-    if (maskBytes <= 0 || maskBytes > INT32_MAX || maskBytes < int64_t(tileHeight) * tileWidth * 3) {
+    const int32_t maskBytes = engine::TileMaskBytes(filterRecord->depth, tileWidth, tileHeight, planes);
+    if (maskBytes == 0) {
         *result = memFullErr;
         return -1;
     }
-    if (AllocTileMask(int32_t(maskBytes)) != 0)
+    AllocTileMask(maskBytes);
+    if (tileMask == nullptr)
         return -1;
+    // From here the result code is the run's own.
+    *result = noErr;
 
     const Rect bounds = filterRecord->filterRect;
-    const int32_t width = bounds.right - bounds.left;
-    const int32_t height = bounds.bottom - bounds.top;
-    const int32_t columns = width > 0 ? (width + tileWidth - 1) / tileWidth : 0;
-    const int32_t rows = height > 0 ? (height + tileHeight - 1) / tileHeight : 0;
-    const int32_t total = rows * columns;
+    const engine::TileGrid grid(engine::TileRect{bounds.top, bounds.left, bounds.bottom, bounds.right}, tileWidth,
+                                tileHeight);
     const bool sixteenBit = filterRecord->depth == 16;
+    for (int32_t index = 0; index < grid.Count(); ++index) {
+        const engine::TileRect tile = grid.Tile(index);
+        Rect &in = filterRecord->inRect;
+        in = Rect{tile.top, tile.left, tile.bottom, tile.right};
+        filterRecord->outRect = in;
+        if (filterRecord->haveMask)
+            filterRecord->maskRect = in;
+        filterRecord->inLoPlane = filterRecord->outLoPlane = 0;
+        filterRecord->inHiPlane = filterRecord->outHiPlane = int16_t(planes - 1);
 
-    int32_t done = 0;
-    bool cancelled = false;
-    for (int32_t row = 0; row < rows && !cancelled; ++row) {
-        for (int32_t column = 0; column < columns; ++column) {
-            Rect &in = filterRecord->inRect;
-            in.left = int16_t(bounds.left + column * tileWidth);
-            in.right = int16_t(in.left + tileWidth < bounds.right ? in.left + tileWidth : bounds.right);
-            in.top = int16_t(bounds.top + row * tileHeight);
-            in.bottom = int16_t(in.top + tileHeight < bounds.bottom ? in.top + tileHeight : bounds.bottom);
-            filterRecord->outRect = in;
-            if (filterRecord->haveMask)
-                filterRecord->maskRect = in;
-            filterRecord->inLoPlane = filterRecord->outLoPlane = 0;
-            filterRecord->inHiPlane = filterRecord->outHiPlane = int16_t(planes - 1);
+        *result = filterRecord->advanceState();
+        // A host that reports success without delivering both buffers has
+        // failed all the same: nothing can be rendered, nothing is stored.
+        if (*result == noErr && (filterRecord->inData == nullptr || filterRecord->outData == nullptr))
+            *result = genericErr;
+        if (*result != noErr) {
+            FreeTileMask();
+            return -1;
+        }
 
-            *result = filterRecord->advanceState();
-            if (*result != noErr) {
-                FreeTileMask();
-                return -1;
-            }
+        RenderBlock(filterRecord->inData, filterRecord->outData, reinterpret_cast<uint8_t *>(tileMask),
+                    tile.Width(), tile.Height(), planes, sixteenBit ? 1 : 0);
 
-            RenderBlock(filterRecord->inData, filterRecord->outData, reinterpret_cast<uint8_t *>(tileMask),
-                        in.right - in.left, in.bottom - in.top, planes, sixteenBit ? 1 : 0);
-
-            ++done;
-            filterRecord->progressProc(done, total);
-            if (filterRecord->abortProc()) {
-                *result = 1;
-                cancelled = true;
-                break;
-            }
+        if (filterRecord->progressProc != nullptr)
+            filterRecord->progressProc(index + 1, grid.Count());
+        if (filterRecord->abortProc != nullptr && filterRecord->abortProc()) {
+            *result = 1;
+            break;
         }
     }
 

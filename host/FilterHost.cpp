@@ -194,6 +194,13 @@ extern "C" uint32_t PI_CDECL BufferGetSpace()
 // left open shows up as a leak.
 LONG WINAPI WatchedRegCreateKeyA(HKEY parent, LPCSTR path, PHKEY key)
 {
+    if (FilterHost *host = FilterHost::Active())
+        if (host->behaviour.refuseMachineKey && parent == HKEY_LOCAL_MACHINE) {
+            host->Log(EventKind::Registry, std::string("refused HKEY_LOCAL_MACHINE\\") + (path != nullptr ? path : ""));
+            if (key != nullptr)
+                *key = nullptr;
+            return ERROR_ACCESS_DENIED;
+        }
     const LONG answer = RegCreateKeyA(parent, path, key);
     if (FilterHost *host = FilterHost::Active())
         if (answer == ERROR_SUCCESS)
@@ -233,6 +240,28 @@ HINSTANCE WINAPI WatchedShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCS
     if (host == nullptr)
         return reinterpret_cast<HINSTANCE>(SE_ERR_NOASSOC);
     return host->ShellExecuted(owner, verb, file, parameters, folder, show);
+}
+
+// The module's heap, refused on request while its start call runs.
+void *__cdecl WatchedMalloc(size_t size)
+{
+    if (FilterHost *host = FilterHost::Active())
+        if (host->behaviour.failModuleMalloc && host->StartUnderWay()) {
+            host->Log(EventKind::Failure, "malloc of " + std::to_string(size) + " refused as asked");
+            return nullptr;
+        }
+    return std::malloc(size);
+}
+
+// Points the module's registry, beep, shell and heap calls at the watchers.
+void WatchImports(HMODULE module)
+{
+    PatchImport(module, "advapi32.dll", "RegCreateKeyA", reinterpret_cast<void *>(WatchedRegCreateKeyA));
+    PatchImport(module, "advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void *>(WatchedRegOpenKeyExA));
+    PatchImport(module, "advapi32.dll", "RegCloseKey", reinterpret_cast<void *>(WatchedRegCloseKey));
+    PatchImport(module, "user32.dll", "MessageBeep", reinterpret_cast<void *>(WatchedMessageBeep));
+    PatchImport(module, "shell32.dll", "ShellExecuteA", reinterpret_cast<void *>(WatchedShellExecuteA));
+    PatchImport(module, "msvcrt.dll", "malloc", reinterpret_cast<void *>(WatchedMalloc));
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -345,11 +374,10 @@ bool FilterHost::Load(const std::string &modulePath, std::string *error)
             *error = "cannot load " + modulePath + " (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
-    PatchImport(module_, "advapi32.dll", "RegCreateKeyA", reinterpret_cast<void *>(WatchedRegCreateKeyA));
-    PatchImport(module_, "advapi32.dll", "RegOpenKeyExA", reinterpret_cast<void *>(WatchedRegOpenKeyExA));
-    PatchImport(module_, "advapi32.dll", "RegCloseKey", reinterpret_cast<void *>(WatchedRegCloseKey));
-    PatchImport(module_, "user32.dll", "MessageBeep", reinterpret_cast<void *>(WatchedMessageBeep));
-    PatchImport(module_, "shell32.dll", "ShellExecuteA", reinterpret_cast<void *>(WatchedShellExecuteA));
+    // The host's own executable, named as a module, is the host itself: its
+    // imports stay as they are (the watchers call through them).
+    if (module_ != GetModuleHandleA(nullptr))
+        WatchImports(module_);
     // A host looks at the resources only: a module without a usable
     // property list is not a filter, whatever it exports.
     catalog_ = ReadModuleCatalog(module_);
@@ -551,6 +579,32 @@ void FilterHost::BuildRecord(Document &document)
     r.documentInfo = behaviour.noDocumentInfo ? nullptr : &documentInfo_;
     r.sSPBasic = behaviour.noBasicSuite ? nullptr : &basicSuite_;
     r.depth = document.depth;
+    if (behaviour.staleTileLayout) {
+        // What an earlier filter's last tile left: rows far longer than the
+        // preview's, and a one-row selection.
+        r.inRowBytes = r.outRowBytes = 1 << 20;
+        staleSelection_.assign(64, 0xFF);
+        r.maskData = staleSelection_.data();
+        r.maskRowBytes = 1 << 20;
+    }
+
+    servedBufferSuite_ = bufferSuite_;
+    servedPortsSuite_ = ChannelPortsSuite();
+    const std::string &missing = behaviour.missingEntry;
+    if (missing == "advanceState") r.advanceState = nullptr;
+    else if (missing == "progressProc") r.progressProc = nullptr;
+    else if (missing == "abortProc") r.abortProc = nullptr;
+    else if (missing == "displayPixels") r.displayPixels = nullptr;
+    else if (missing == "buffers:New") servedBufferSuite_.New = nullptr;
+    else if (missing == "buffers:Dispose") servedBufferSuite_.Dispose = nullptr;
+    else if (missing == "ports:CanRead") servedPortsSuite_.CanRead = nullptr;
+    else if (missing == "ports:ReadScaledPixels") servedPortsSuite_.ReadScaledPixels = nullptr;
+    else if (missing == "ports:New") servedPortsSuite_.New = nullptr;
+    else if (missing == "ports:Dispose") servedPortsSuite_.Dispose = nullptr;
+    else if (missing == "ports:WritePixelsToBaseLevel") servedPortsSuite_.WritePixelsToBaseLevel = nullptr;
+    else if (missing == "ports:ReadPixelsFromLevel") servedPortsSuite_.ReadPixelsFromLevel = nullptr;
+    else if (missing == "ports:ApplyOperation") servedPortsSuite_.ApplyOperation = nullptr;
+    else if (missing == "ports:GetDataBounds") servedPortsSuite_.GetDataBounds = nullptr;
 }
 
 void FilterHost::Attach(Document &document)
@@ -558,6 +612,7 @@ void FilterHost::Attach(Document &document)
     Detach();
     abortCalls_ = 0;
     advanceCalls_ = 0;
+    bufferCalls_ = 0;
     timing = Timing();
     pendingOut_ = Rect();
     document_ = &document;
@@ -624,10 +679,17 @@ RunReport FilterHost::Run(Document &document)
         ok = call(filterSelectorPrepare) == noErr;
     if (ok) {
         startBegan_ = Now();
+        inStart_ = true;
         ok = call(filterSelectorStart) == noErr;
+        inStart_ = false;
         if (startBegan_ >= 0)
             timing.dialog += Now() - startBegan_;
         startBegan_ = -1;
+        // A quit message that ended the plug-in's modal loop is passed on
+        // by the loop; it was meant for the plug-in's dialog, not the host.
+        MSG quit;
+        if (PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
+            Log(EventKind::Window, "quit message left by the start call");
     }
     if (ok) {
         int continues = 0;
@@ -739,9 +801,9 @@ SPErr FilterHost::AcquireSuite(const char *name, int32_t version, const void **s
         return 0;
     }
     if (n == kPSBufferSuite && version == kPSBufferSuiteVersion1)
-        *suite = &bufferSuite_;
+        *suite = &servedBufferSuite_;
     else if (n == kPSChannelPortsSuite && version == kPSChannelPortsSuiteVersion3)
-        *suite = &ChannelPortsSuite();
+        *suite = &servedPortsSuite_;
     if (*suite == nullptr) {
         Log(EventKind::Suite, what + " not found");
         return kSuiteNotFound;
@@ -798,8 +860,9 @@ void FilterHost::DisposeHandle(Handle h)
 Ptr FilterHost::NewBuffer(uint32_t *requested, uint32_t minimum)
 {
     const uint32_t size = requested != nullptr && *requested > minimum ? *requested : minimum;
-    Log(EventKind::Buffer, "new " + std::to_string(size) + (behaviour.failBufferAllocation ? " (refused)" : ""));
-    if (behaviour.failBufferAllocation)
+    const bool refused = behaviour.failBufferAllocation || ++bufferCalls_ == behaviour.failBufferOn;
+    Log(EventKind::Buffer, "new " + std::to_string(size) + (refused ? " (refused)" : ""));
+    if (refused)
         return nullptr;
     std::unique_ptr<char[]> memory(new (std::nothrow) char[size_t(size) + 1]);
     if (!memory)
@@ -982,6 +1045,10 @@ OSErr FilterHost::AdvanceState()
     };
     deliver(r.inRect, r.inLoPlane, r.inHiPlane, &inBuffer_, &r.inData, &r.inRowBytes);
     deliver(r.outRect, r.outLoPlane, r.outHiPlane, &outBuffer_, &r.outData, &r.outRowBytes);
+    if (behaviour.nullTileBuffers) {
+        Log(EventKind::Advance, "delivered no buffers as asked");
+        r.inData = r.outData = nullptr;
+    }
     r.inColumnBytes = (r.inHiPlane - r.inLoPlane + 1) * sampleBytes;
     r.outColumnBytes = (r.outHiPlane - r.outLoPlane + 1) * sampleBytes;
 

@@ -49,6 +49,22 @@ struct HostBehaviour {
     int failAdvanceOn = 0;             // advanceState fails on this call (0: never)
     OSErr advanceError = memFullErr;   // ... with this code
     bool failBufferAllocation = false; // the buffer suite's New answers null
+    int failBufferOn = 0;              // ... on this call only, from 1 (0: never)
+    // A service the host lacks: "advanceState", "progressProc", "abortProc",
+    // "displayPixels", "ports:<entry>" (CanRead, ReadScaledPixels, New,
+    // Dispose, WritePixelsToBaseLevel, ReadPixelsFromLevel, ApplyOperation,
+    // GetDataBounds) or "buffers:<entry>" (New, Dispose).
+    std::string missingEntry;
+    // Row steps and a selection left in the record from its earlier use
+    // while the dialog runs (a host that reuses its record).
+    bool staleTileLayout = false;
+    bool nullTileBuffers = false;      // advanceState answers success but delivers no buffers
+    // The module may not create keys under HKEY_LOCAL_MACHINE (a standard
+    // user under a host that Windows does not virtualise).
+    bool refuseMachineKey = false;
+    // The module's malloc answers null while the start call runs, so that
+    // anything it allocates with new throws.
+    bool failModuleMalloc = false;
     bool escapeCancels = false;        // abortProc answers true while Esc is down (a person at the keyboard)
     bool ignoreEnabling = false;       // call the filter whatever its enabling rule says (a scripted call)
     bool openShell = false;            // let the module's ShellExecuteA through (a person at the display)
@@ -170,6 +186,7 @@ public:
 
     // Callback plumbing for the C entry points of the suites.
     static FilterHost *Active();
+    bool StartUnderWay() const { return inStart_; }
     bool PortCallFails(const std::string &call);
     void KeyOpened(HKEY key, const std::string &path);
     void KeyClosed(HKEY key);
@@ -224,6 +241,12 @@ private:
     HandleProcs handleProcs_;
     SPBasicSuite basicSuite_;
     PSBufferSuite1 bufferSuite_;
+    // The suites as served: the host's own, less any entry the behaviour
+    // takes away.
+    PSBufferSuite1 servedBufferSuite_;
+    PSChannelPortsSuite3 servedPortsSuite_;
+    std::vector<uint8_t> staleSelection_;
+    int bufferCalls_ = 0;
     ReadImageDocumentDesc documentInfo_;
     std::vector<ReadChannelDesc> channelDescs_;
     Handle parameters_ = nullptr;  // kept across runs, as a real host does
@@ -234,6 +257,7 @@ private:
     int abortCalls_ = 0;
     int advanceCalls_ = 0;
     double startBegan_ = -1;  // while the start call runs
+    bool inStart_ = false;
     // The tile buffers of the last advanceState, and the output waiting to
     // be committed into the document.
     std::vector<uint8_t> inBuffer_, outBuffer_, maskBuffer_;

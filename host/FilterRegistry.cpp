@@ -4,9 +4,9 @@
 
 const char kFilterRegistryPath[] = "Software\\Korvane\\Plugins\\Umbrolux";
 
-bool DeleteFilterKey()
+bool DeleteFilterKey(HKEY root)
 {
-    const LONG answer = RegDeleteKeyA(HKEY_LOCAL_MACHINE, kFilterRegistryPath);
+    const LONG answer = RegDeleteKeyA(root, kFilterRegistryPath);
     return answer == ERROR_SUCCESS || answer == ERROR_FILE_NOT_FOUND;
 }
 
@@ -25,20 +25,20 @@ bool StoreFilterFloat(const char *name, float value)
     return StoreFilterValue(name, REG_BINARY, &value, sizeof value);
 }
 
-bool ReadFilterFloat(const char *name, float *value)
+bool ReadFilterFloat(const char *name, float *value, HKEY root)
 {
     DWORD type = 0;
     std::vector<uint8_t> bytes;
-    if (!ReadFilterValue(name, &type, &bytes) || bytes.size() != sizeof *value)
+    if (!ReadFilterValue(name, &type, &bytes, root) || bytes.size() != sizeof *value)
         return false;
     std::memcpy(value, bytes.data(), sizeof *value);
     return true;
 }
 
-bool ReadFilterValue(const char *name, DWORD *type, std::vector<uint8_t> *bytes)
+bool ReadFilterValue(const char *name, DWORD *type, std::vector<uint8_t> *bytes, HKEY root)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kFilterRegistryPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, kFilterRegistryPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
     DWORD size = 0;
     LONG answer = RegQueryValueExA(key, name, nullptr, type, nullptr, &size);
@@ -50,10 +50,10 @@ bool ReadFilterValue(const char *name, DWORD *type, std::vector<uint8_t> *bytes)
     return answer == ERROR_SUCCESS;
 }
 
-bool FilterKeyExists()
+bool FilterKeyExists(HKEY root)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kFilterRegistryPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, kFilterRegistryPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
     RegCloseKey(key);
     return true;

@@ -9,8 +9,9 @@
 
 extern const char kFilterRegistryPath[];
 
-// Removes the key with all its values; true when it is gone.
-bool DeleteFilterKey();
+// Removes the key with all its values (the machine's unless `root` says
+// otherwise); true when it is gone.
+bool DeleteFilterKey(HKEY root = HKEY_LOCAL_MACHINE);
 
 // Stores a float as the filter stores it: 4 raw bytes, REG_BINARY.
 bool StoreFilterFloat(const char *name, float value);
@@ -19,10 +20,11 @@ bool StoreFilterFloat(const char *name, float value);
 bool StoreFilterValue(const char *name, DWORD type, const void *bytes, DWORD size);
 
 // Reads a stored float (4 bytes); false when it is absent or of another size.
-bool ReadFilterFloat(const char *name, float *value);
+// The key is the machine's unless `root` says otherwise.
+bool ReadFilterFloat(const char *name, float *value, HKEY root = HKEY_LOCAL_MACHINE);
 
 // Reads a value's type and bytes; false when it is absent.
-bool ReadFilterValue(const char *name, DWORD *type, std::vector<uint8_t> *bytes);
+bool ReadFilterValue(const char *name, DWORD *type, std::vector<uint8_t> *bytes, HKEY root = HKEY_LOCAL_MACHINE);
 
 // True when the key exists.
-bool FilterKeyExists();
+bool FilterKeyExists(HKEY root = HKEY_LOCAL_MACHINE);

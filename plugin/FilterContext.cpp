@@ -12,25 +12,49 @@ const char kLayerMessage[] = "Filter works on background layer only";
 
 const int32_t kParametersHandleSize = 6;
 
-// Acquires one suite through the basic suite. A host that answers success but
-// hands back no suite lacks it all the same; what it did acquire is released
-// so that its count stays balanced.
-template <typename Suite>
-bool AcquireSuite(SPBasicSuite *basic, const char *name, int32_t version, Suite **suite)
-{
-    *suite = nullptr;
-    const void *acquired = nullptr;
-    if (basic->AcquireSuite(name, version, &acquired) != 0)
-        return false;
-    if (acquired == nullptr) {
-        basic->ReleaseSuite(name, version);
-        return false;
+// The two suites of a start call, acquired in order (the buffer suite only
+// when the channel-ports suite was had) and released in the same order.
+class StartSuites {
+public:
+    explicit StartSuites(SPBasicSuite *basic)
+        : ports(basic, kPSChannelPortsSuite, kPSChannelPortsSuiteVersion3),
+          buffers(ports.As<void>() != nullptr ? basic : nullptr, kPSBufferSuite, kPSBufferSuiteVersion1)
+    {
     }
-    *suite = static_cast<Suite *>(const_cast<void *>(acquired));
-    return true;
-}
+    ~StartSuites()
+    {
+        ports.Release();
+        buffers.Release();
+    }
+    StartSuites(const StartSuites &) = delete;
+    StartSuites &operator=(const StartSuites &) = delete;
+
+    SuiteLease ports;
+    SuiteLease buffers;
+};
 
 } // namespace
+
+// Everything a start call acquires through the suites, given back however the
+// call ends: the preview buffers (the dialog frees them on OK and Cancel, but
+// its modal loop can end other ways), the tile mask and the scratch ports.
+class FilterContext::StartScope {
+public:
+    explicit StartScope(FilterContext &context) : context_(context) {}
+    ~StartScope()
+    {
+        context_.FreePreviewBuffers();
+        context_.FreeTileMask();
+        context_.DisposePorts();
+        context_.channelPorts = nullptr;
+        context_.buffers = nullptr;
+    }
+    StartScope(const StartScope &) = delete;
+    StartScope &operator=(const StartScope &) = delete;
+
+private:
+    FilterContext &context_;
+};
 
 FilterContext::FilterContext()
     : filterRecord(nullptr),
@@ -49,7 +73,10 @@ FilterContext::FilterContext()
       panY(0),
       previewMask(nullptr),
       previewShown(nullptr),
-      previewResult(nullptr)
+      previewResult(nullptr),
+      previewCapacity(0),
+      portABounds(),
+      portBBounds()
 {
 }
 
@@ -87,7 +114,12 @@ void FilterContext::DoStart()
     *result = noErr;
     if (RefuseUnsupportedDocument())
         return;
-    if (!AcquireSuites()) {
+
+    StartSuites suites(filterRecord->sSPBasic);
+    channelPorts = suites.ports.As<PSChannelPortsSuite3>();
+    buffers = suites.buffers.As<PSBufferSuite1>();
+    StartScope scope(*this);
+    if (!HostHasRequiredServices()) {
         *result = errPlugInHostInsufficient;
         return;
     }
@@ -97,11 +129,10 @@ void FilterContext::DoStart()
         ApplyWholeImage();
     else if (choice == IDCANCEL)
         *result = 1;
+    else if (choice == kDialogOutOfMemory)
+        *result = memFullErr;
     else
-        *result = genericErr;  // the dialog could not be created
-
-    DisposePorts();
-    ReleaseSuites();
+        *result = genericErr;  // the dialog could not be created, or failed
 }
 
 void FilterContext::DoContinue()
@@ -140,35 +171,23 @@ bool FilterContext::RefuseUnsupportedDocument()
     return true;
 }
 
-bool FilterContext::AcquireSuites()
+bool FilterContext::HostHasRequiredServices() const
 {
-    SPBasicSuite *basic = filterRecord->sSPBasic;
-    if (basic == nullptr)
-        return false;
-    if (!AcquireSuite(basic, kPSChannelPortsSuite, kPSChannelPortsSuiteVersion3, &channelPorts))
-        return false;
-    if (!AcquireSuite(basic, kPSBufferSuite, kPSBufferSuiteVersion1, &buffers)) {
-        basic->ReleaseSuite(kPSChannelPortsSuite, kPSChannelPortsSuiteVersion3);
-        channelPorts = nullptr;
-        return false;
-    }
-    return true;
-}
-
-void FilterContext::ReleaseSuites()
-{
-    SPBasicSuite *basic = filterRecord->sSPBasic;
-    basic->ReleaseSuite(kPSChannelPortsSuite, kPSChannelPortsSuiteVersion3);
-    basic->ReleaseSuite(kPSBufferSuite, kPSBufferSuiteVersion1);
-    channelPorts = nullptr;
-    buffers = nullptr;
+    const PSChannelPortsSuite3 *ports = channelPorts;
+    const PSBufferSuite1 *suite = buffers;
+    return filterRecord->advanceState != nullptr && ports != nullptr && suite != nullptr &&
+           ports->CanRead != nullptr && ports->ReadScaledPixels != nullptr && ports->New != nullptr &&
+           ports->Dispose != nullptr && ports->WritePixelsToBaseLevel != nullptr &&
+           ports->ApplyOperation != nullptr && ports->ReadPixelsFromLevel != nullptr && suite->New != nullptr &&
+           suite->Dispose != nullptr;
 }
 
 void FilterContext::DisposePorts()
 {
-    if (portA != nullptr)
+    const bool canDispose = channelPorts != nullptr && channelPorts->Dispose != nullptr;
+    if (portA != nullptr && canDispose)
         channelPorts->Dispose(&portA);
-    if (portB != nullptr)
+    if (portB != nullptr && canDispose)
         channelPorts->Dispose(&portB);
     portA = nullptr;
     portB = nullptr;

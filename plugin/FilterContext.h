@@ -6,7 +6,9 @@
 #include <windows.h>
 
 #include "engine/FilterSettings.h"
+#include "engine/ShadowKernels.h"
 #include "plugin/HostInterface.h"
+#include "plugin/HostOwners.h"
 
 class FilterContext {
 public:
@@ -23,7 +25,7 @@ public:
 
     // The renderer. RenderBlock turns a block of interleaved RGB pixels into
     // its smoothed mask and its shadow-lifted result, with the record's row
-    // steps and selection; ReadComposite copies the document's composite,
+    // steps and selection (the host's tile buffers); ReadComposite copies the document's composite,
     // scaled by the host, into an interleaved 8-bit buffer; RenderPreview
     // renders the preview buffers. Each returns 0; host failures go to
     // *result (RenderBlock never touches it).
@@ -42,6 +44,8 @@ public:
     // values become the last values in the registry. Returns the result
     // code at the end of the run, or -1 when it stopped early.
     int32_t ApplyWholeImage();
+    // Allocates tileMask (null, and the result code -1, when the host has
+    // no buffer for it) and frees it; freeing nothing is harmless.
     int32_t AllocTileMask(int32_t size);
     int32_t FreeTileMask();
 
@@ -65,12 +69,29 @@ public:
     uint8_t *previewResult;
 
 private:
+    class StartScope;
+
     HWND HostWindow() const;
     bool RefuseUnsupportedDocument();
-    bool AcquireSuites();
-    void ReleaseSuites();
+    // True when the host offers every service a run calls; a progress or
+    // abort callback is optional.
+    bool HostHasRequiredServices() const;
     void DisposePorts();
+    void RenderLaidOut(const void *source, void *destination, uint8_t *mask, const engine::BlockLayout &layout);
     bool SmoothMask(uint8_t *mask, int32_t width, int32_t height);
+
+    // What the fields above point into while a start call holds it.
+    HostBuffer tileMaskBuffer;
+    HostBuffer previewBuffers[3];
+    int64_t previewCapacity;  // bytes of each preview buffer: no paint writes beyond
+    // The rectangles the ports were made with: a block that does not fit
+    // gets new ports.
+    VRect portABounds;
+    VRect portBBounds;
+    // The mask and tone tables, rebuilt only when the bias, gamma, contrast
+    // or depth change.
+    engine::MaskCurve maskCurve;
+    engine::ToneCurve toneCurve;
 };
 
 extern FilterContext gFilterContext;

@@ -1,4 +1,6 @@
 // The module's two ways in: the process-attach hook and the host's entry point.
+#include <new>
+
 #include "plugin/FilterContext.h"
 
 FilterContext gFilterContext;
@@ -10,17 +12,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
     return TRUE;
 }
 
-extern "C" __declspec(dllexport) void __cdecl PluginMain(int16_t selector, void *paramBlock,
-                                                         intptr_t *data, int16_t *result)
+namespace {
+
+void Dispatch(FilterContext &context, int16_t selector)
 {
-    FilterContext &context = gFilterContext;
     // For the about selector the block is an about record; it is kept as the
     // record pointer all the same, and only DoAbout runs, which never reads it.
-    context.filterRecord = static_cast<FilterRecord *>(paramBlock);
-    context.data = data;
-    context.result = result;
-    *result = noErr;
-
+    if (selector != filterSelectorAbout && context.filterRecord == nullptr) {
+        *context.result = filterBadParameters;
+        return;
+    }
     switch (selector) {
     case filterSelectorAbout:
         context.DoAbout();
@@ -42,5 +43,30 @@ extern "C" __declspec(dllexport) void __cdecl PluginMain(int16_t selector, void 
         break;
     default:
         break;
+    }
+}
+
+} // namespace
+
+extern "C" __declspec(dllexport) void __cdecl PluginMain(int16_t selector, void *paramBlock,
+                                                         intptr_t *data, int16_t *result)
+{
+    // A host that passes no result code hears nothing, but the handlers
+    // always have somewhere to write.
+    static int16_t unheard = 0;
+    FilterContext &context = gFilterContext;
+    context.filterRecord = static_cast<FilterRecord *>(paramBlock);
+    context.data = data;
+    context.result = result != nullptr ? result : &unheard;
+    *context.result = noErr;
+
+    // No exception may reach the host: what a handler held is released by
+    // its owners on the way out, and the host hears of the failure.
+    try {
+        Dispatch(context, selector);
+    } catch (const std::bad_alloc &) {
+        *context.result = memFullErr;
+    } catch (...) {
+        *context.result = genericErr;
     }
 }

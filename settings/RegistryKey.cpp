@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 const char kRegistryPath[] = "Software\\Korvane\\Plugins\\Umbrolux";
 const char kLastBias[] = "Last bias";
@@ -22,11 +23,16 @@ RegistryKey::~RegistryKey()
 
 int RegistryKey::Open(const char *path)
 {
-    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, path, &key) != ERROR_SUCCESS) {
+    // A user without the rights to create the key for the whole machine
+    // keeps the values under the same path for himself; a key the machine
+    // already has is read there.
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
         key = nullptr;
-        return -1;
+        if (RegCreateKeyA(root, path, &key) == ERROR_SUCCESS && key != nullptr)
+            return 0;
     }
-    return 0;
+    key = nullptr;
+    return -1;
 }
 
 const char *RegistryKey::ReadString(const char *name, const char *defaultText, int *status)
@@ -52,6 +58,8 @@ const char *RegistryKey::ReadString(const char *name, const char *defaultText, i
 
 LONG RegistryKey::WriteString(const char *name, const char *text)
 {
+    if (key == nullptr)
+        return ERROR_INVALID_HANDLE;
     return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text),
                           DWORD(std::strlen(text) + 1));
 }
@@ -78,11 +86,15 @@ float RegistryKey::ReadFloat(const char *name, float defaultValue, int *status)
 
 LONG RegistryKey::WriteFloat(const char *name, float value)
 {
+    if (key == nullptr)
+        return ERROR_INVALID_HANDLE;
     return RegSetValueExA(key, name, 0, REG_BINARY, reinterpret_cast<const BYTE *>(&value), sizeof value);
 }
 
 LONG RegistryKey::Close()
 {
+    if (key == nullptr)
+        return ERROR_INVALID_HANDLE;
     const LONG answer = RegCloseKey(key);
     key = nullptr;
     return answer;

@@ -1,4 +1,5 @@
-// One registry key under HKEY_LOCAL_MACHINE, opened (and created) by the
+// One registry key under HKEY_LOCAL_MACHINE (or, where that cannot be opened
+// or created, under HKEY_CURRENT_USER), opened (and created) by the
 // constructor and closed by Close or, failing that, the destructor. Reads
 // fall back to their defaults; no status is ever acted upon.
 #pragma once

@@ -2,13 +2,14 @@
 
 #include <cstring>
 
-std::vector<uint8_t> EncodeSettings(uint32_t magic, const void *data, size_t size)
+size_t EncodeSettings(uint32_t magic, const void *data, size_t size, uint8_t *out, size_t capacity)
 {
-    std::vector<uint8_t> bytes(4 + size);
-    std::memcpy(bytes.data(), &magic, 4);
+    if (capacity < 4 || capacity - 4 < size)
+        return 0;
+    std::memcpy(out, &magic, 4);
     if (size != 0)
-        std::memcpy(bytes.data() + 4, data, size);
-    return bytes;
+        std::memcpy(out + 4, data, size);
+    return 4 + size;
 }
 
 bool DecodeSettings(const uint8_t *bytes, size_t length, uint32_t magic, void *data, size_t size)

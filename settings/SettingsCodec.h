@@ -5,10 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
-// The bytes a save writes: the magic, then the block.
-std::vector<uint8_t> EncodeSettings(uint32_t magic, const void *data, size_t size);
+// The bytes a save writes, the magic then the block, into `out`. Returns
+// their count, or 0 (nothing written) when `capacity` cannot hold them.
+size_t EncodeSettings(uint32_t magic, const void *data, size_t size, uint8_t *out, size_t capacity);
 
 // Applies a file's bytes to the block as a load does: false, with the block
 // untouched, unless the file begins with the 4 bytes of the magic; then the

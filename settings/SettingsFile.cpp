@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "settings/RegistryKey.h"
 #include "settings/SettingsCodec.h"
@@ -23,6 +22,11 @@ const char kNotASettingsFile[] = "The file is not a valid setting file.";
 // them for the appended extension.
 constexpr DWORD kMaxPath = 512;
 constexpr size_t kPathBuffer = kMaxPath + 16;
+
+// The largest block a file carries (the tone values take 12 bytes). The
+// file's bytes live on the stack: nothing here allocates, so nothing can
+// fail for want of memory.
+constexpr size_t kMaxBlock = 64;
 
 } // namespace
 
@@ -76,13 +80,14 @@ int SettingsFile::Save(const void *data, int32_t size)
         if (file == INVALID_HANDLE_VALUE) {
             Tell(kCannotSave);
         } else {
-            const std::vector<uint8_t> bytes = EncodeSettings(magic, data, size > 0 ? size_t(size) : 0);
+            uint8_t bytes[4 + kMaxBlock];
+            const size_t length = EncodeSettings(magic, data, size > 0 ? size_t(size) : 0, bytes, sizeof bytes);
             DWORD written = 0;
-            const BOOL wrote = WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+            const BOOL wrote = length != 0 && WriteFile(file, bytes, DWORD(length), &written, nullptr);
             CloseHandle(file);
             // A file that could not be written whole is no settings file:
             // the user hears of it, and it is not offered next time.
-            if (!wrote || written != bytes.size())
+            if (!wrote || written != length)
                 Tell(kCannotSave);
             else
                 key.WriteString(kLastSettingsPath, path);
@@ -102,14 +107,14 @@ int SettingsFile::Load(void *data, int32_t size)
             Tell(kCannotLoad);
         } else {
             // The magic and at most one block; anything after is ignored.
-            const size_t block = size > 0 ? size_t(size) : 0;
-            std::vector<uint8_t> bytes(4 + block);
+            const size_t block = size > 0 ? (size_t(size) < kMaxBlock ? size_t(size) : kMaxBlock) : 0;
+            uint8_t bytes[4 + kMaxBlock];
             DWORD read = 0, more = 0;
-            BOOL ok = ReadFile(file, bytes.data(), 4, &read, nullptr);
+            BOOL ok = ReadFile(file, bytes, 4, &read, nullptr);
             if (ok && read == 4 && block != 0)
-                ok = ReadFile(file, bytes.data() + 4, DWORD(block), &more, nullptr);
+                ok = ReadFile(file, bytes + 4, DWORD(block), &more, nullptr);
             CloseHandle(file);
-            if (ok && DecodeSettings(bytes.data(), read + more, magic, data, block))
+            if (ok && DecodeSettings(bytes, read + more, magic, data, block))
                 key.WriteString(kLastSettingsPath, path);
             else
                 Tell(kNotASettingsFile);

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <cstring>
+#include <new>
 
 #include "plugin/FilterContext.h"
 #include "resources/ResourceIds.h"
@@ -27,6 +28,17 @@ int32_t dragBaseX = 0;
 int32_t dragBaseY = 0;
 
 const DWORD kSimpleBeep = 0xFFFFFFFF;
+
+// How the dialog under way ended, as the dialog itself ended it: 0 until
+// then. The dialog manager's own answer is not trusted for this: a loop
+// that ends on a quit message answers as though OK had been pressed.
+int dialogOutcome = 0;
+
+void EndWith(HWND window, int outcome)
+{
+    dialogOutcome = outcome;
+    EndDialog(window, outcome);
+}
 
 void Redraw(HWND window)
 {
@@ -138,7 +150,7 @@ void Command(HWND window, int id, int code)
     case IDCANCEL:
         if (code == 0) {
             context.FreePreviewBuffers();
-            EndDialog(window, id);
+            EndWith(window, id);
         }
         break;
     case IDC_ZOOM_OUT:
@@ -240,7 +252,9 @@ void ButtonUp(int32_t x, int32_t y)
 
 } // namespace
 
-INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+namespace {
+
+INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     const int32_t x = static_cast<int16_t>(LOWORD(lParam));
     const int32_t y = static_cast<int16_t>(HIWORD(lParam));
@@ -275,11 +289,29 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
 }
 
+} // namespace
+
+// Nothing may unwind into the platform's dialog manager: a failure ends the
+// dialog, and the start call reports it to the host.
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    try {
+        return HandleMessage(window, message, wParam, lParam);
+    } catch (const std::bad_alloc &) {
+        EndWith(window, kDialogOutOfMemory);
+    } catch (...) {
+        EndWith(window, kDialogFailed);
+    }
+    return 1;
+}
+
 int RunMainDialog(FilterContext &context, HWND ownerWindow)
 {
     // The sliders are the common controls' trackbars.
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
-    return int(DialogBoxParamA(context.moduleInstance, MAKEINTRESOURCEA(IDD_MAIN), ownerWindow, MainDialogProc,
-                               reinterpret_cast<LPARAM>(&context)));
+    dialogOutcome = 0;
+    const INT_PTR answer = DialogBoxParamA(context.moduleInstance, MAKEINTRESOURCEA(IDD_MAIN), ownerWindow,
+                                           MainDialogProc, reinterpret_cast<LPARAM>(&context));
+    return answer == -1 ? -1 : dialogOutcome;
 }

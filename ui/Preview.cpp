@@ -12,37 +12,30 @@ namespace {
 // paint after the module loads and kept from one dialog to the next.
 ViewState previewView;
 
-// The size of each preview buffer, as allocated: no paint writes beyond it.
-int64_t previewCapacity = 0;
-
 } // namespace
 
 int32_t FilterContext::AllocatePreviewBuffers(int32_t size)
 {
     uint8_t **const targets[3] = {&previewOriginal, &previewMask, &previewResult};
     previewCapacity = size > 0 ? size : 0;
-    for (uint8_t **target : targets) {
-        *target = nullptr;
-        if (buffers == nullptr || size <= 0) {
-            *result = -1;
-            continue;
+    for (int i = 0; i < 3; ++i) {
+        if (previewBuffers[i].Allocate(buffers, size)) {
+            *targets[i] = reinterpret_cast<uint8_t *>(previewBuffers[i].Get());
+        } else {
+            *targets[i] = nullptr;
+            *result = genericErr;
         }
-        Ptr buffer = buffers->New(nullptr, uint32_t(size));
-        if (buffer == nullptr)
-            *result = -1;
-        *target = reinterpret_cast<uint8_t *>(buffer);
     }
     return 0;
 }
 
 int32_t FilterContext::FreePreviewBuffers()
 {
-    uint8_t **const targets[3] = {&previewOriginal, &previewMask, &previewResult};
-    for (uint8_t **target : targets) {
-        if (*target != nullptr && buffers != nullptr)
-            buffers->Dispose(reinterpret_cast<Ptr *>(target));
-        *target = nullptr;
-    }
+    for (HostBuffer &buffer : previewBuffers)
+        buffer.Free();
+    previewOriginal = previewMask = previewResult = nullptr;
+    previewShown = nullptr;
+    previewCapacity = 0;
     return 0;
 }
 

@@ -160,7 +160,8 @@ TEST(PreviewGeometry, PanMovesAgainstTheMouseAndStopsAtTheEdges)
 TEST(SettingsCodec, TheSixteenBytesAndWhatALoadTakes)
 {
     const float values[3] = {0.5f, 1.0f, 255.0f};
-    const std::vector<uint8_t> bytes = EncodeSettings(0x584C4D55u, values, sizeof values);
+    std::vector<uint8_t> bytes(16);
+    ASSERT_EQ(EncodeSettings(0x584C4D55u, values, sizeof values, bytes.data(), bytes.size()), 16u);
     EXPECT_EQ(bytes, (std::vector<uint8_t>{0x55, 0x4D, 0x4C, 0x58, 0, 0, 0, 0x3F, 0, 0, 0x80, 0x3F, 0, 0, 0x7F, 0x43}));
 
     float block[3] = {9, 9, 9};
@@ -170,6 +171,12 @@ TEST(SettingsCodec, TheSixteenBytesAndWhatALoadTakes)
     EXPECT_EQ(block[1], 9.0f);
     EXPECT_FALSE(DecodeSettings(eight, 3, 0x584C4D55u, block, sizeof block));
     EXPECT_FALSE(DecodeSettings(bytes.data(), bytes.size(), 0x584C4D56u, block, sizeof block));
+
+    // Too little room: nothing is written.
+    std::vector<uint8_t> small(15, 0xEE);
+    EXPECT_EQ(EncodeSettings(0x584C4D55u, values, sizeof values, small.data(), small.size()), 0u);
+    EXPECT_EQ(small, std::vector<uint8_t>(15, 0xEE));
+    EXPECT_EQ(EncodeSettings(0x584C4D55u, values, 0, small.data(), 3), 0u);
 }
 
 // Random and truncated files: a load takes the bytes after a matching magic
@@ -180,7 +187,8 @@ TEST(SettingsCodec, RandomAndTruncatedFiles)
     const uint32_t magic = 0x584C4D55u;
     std::mt19937 random(20261208);
     const float good[3] = {0.25f, 2.0f, 100.0f};
-    const std::vector<uint8_t> valid = EncodeSettings(magic, good, sizeof good);
+    std::vector<uint8_t> valid(16);
+    ASSERT_EQ(EncodeSettings(magic, good, sizeof good, valid.data(), valid.size()), 16u);
     std::vector<std::vector<uint8_t>> corpus;
     for (size_t n = 0; n <= valid.size() + 4; ++n) {
         std::vector<uint8_t> file(valid.begin(), valid.begin() + long(std::min(n, valid.size())));

@@ -8,6 +8,7 @@
 
 #include "engine/FilterSettings.h"
 #include "host/core/ChannelFilters.h"
+#include "host/core/Document.h"
 #include "host/core/Raster.h"
 #include "tests/common/ToneFormula.h"
 
@@ -105,4 +106,42 @@ inline Expected Compose(const Pixels &p, FilterSettings s, Smoothing smoothing, 
         }
     }
     return e;
+}
+
+// The document as the filter must leave it: each tile rendered on its own,
+// its mask from its own pixels, blurred and median-filtered with edge
+// padding, then the formula.
+inline Document ExpectedDocument(const Document &in, int32_t tileW, int32_t tileH, FilterSettings s)
+{
+    Document out = in;
+    const bool sixteen = in.depth == 16;
+    for (int32_t top = 0; top < in.height; top += tileH)
+        for (int32_t left = 0; left < in.width; left += tileW) {
+            const int32_t w = std::min(tileW, in.width - left), h = std::min(tileH, in.height - top);
+            const VRect r = {0, 0, h, w};
+            Raster a(r, 8), b(r, 8);
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x) {
+                    const size_t i = size_t(y) * w + x;
+                    const bool selected = in.selection.empty() || in.selection[size_t(top + y) * in.width + left + x] != 0;
+                    // Cleared memory for pixels outside the selection.
+                    a.samples[i] = selected ? formula::Mask(uint32_t(in.At(0, left + x, top + y)) + in.At(1, left + x, top + y) +
+                                                                in.At(2, left + x, top + y),
+                                                            s.bias, sixteen)
+                                            : 0;
+                }
+            filters::GaussianBlur(a.View(), b.View(), r, 65541, -1);
+            filters::MedianFilter(b.View(), a.View(), r, 7, -1);
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x) {
+                    const uint8_t *sel = in.selection.empty() ? nullptr : &in.selection[size_t(top + y) * in.width + left + x];
+                    if (sel != nullptr && *sel == 0)
+                        continue;
+                    const uint8_t m = uint8_t(a.samples[size_t(y) * w + x]);
+                    for (int c = 0; c < 3; ++c)
+                        out.At(c, left + x, top + y) =
+                            formula::Sample(in.At(c, left + x, top + y), m, sel, s.gamma, s.contrast, sixteen);
+                }
+        }
+    return out;
 }

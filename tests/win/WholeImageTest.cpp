@@ -7,6 +7,7 @@
 #include "engine/FilterSettings.h"
 #include "host/FilterRegistry.h"
 #include "host/core/ChannelFilters.h"
+#include "RenderExpectation.h"
 #include "tests/common/ToneFormula.h"
 
 namespace {
@@ -23,44 +24,6 @@ bool HasValue(const char *name)
     DWORD type = 0;
     std::vector<uint8_t> bytes;
     return ReadFilterValue(name, &type, &bytes);
-}
-
-// The document as the filter must leave it: each tile rendered on its own,
-// its mask from its own pixels, blurred and median-filtered with edge
-// padding, then the formula.
-Document Expected(const Document &in, int32_t tileW, int32_t tileH, FilterSettings s)
-{
-    Document out = in;
-    const bool sixteen = in.depth == 16;
-    for (int32_t top = 0; top < in.height; top += tileH)
-        for (int32_t left = 0; left < in.width; left += tileW) {
-            const int32_t w = std::min(tileW, in.width - left), h = std::min(tileH, in.height - top);
-            const VRect r = {0, 0, h, w};
-            Raster a(r, 8), b(r, 8);
-            for (int32_t y = 0; y < h; ++y)
-                for (int32_t x = 0; x < w; ++x) {
-                    const size_t i = size_t(y) * w + x;
-                    const bool selected = in.selection.empty() || in.selection[size_t(top + y) * in.width + left + x] != 0;
-                    // Cleared memory for pixels outside the selection.
-                    a.samples[i] = selected ? formula::Mask(uint32_t(in.At(0, left + x, top + y)) + in.At(1, left + x, top + y) +
-                                                                in.At(2, left + x, top + y),
-                                                            s.bias, sixteen)
-                                            : 0;
-                }
-            filters::GaussianBlur(a.View(), b.View(), r, 65541, -1);
-            filters::MedianFilter(b.View(), a.View(), r, 7, -1);
-            for (int32_t y = 0; y < h; ++y)
-                for (int32_t x = 0; x < w; ++x) {
-                    const uint8_t *sel = in.selection.empty() ? nullptr : &in.selection[size_t(top + y) * in.width + left + x];
-                    if (sel != nullptr && *sel == 0)
-                        continue;
-                    const uint8_t m = uint8_t(a.samples[size_t(y) * w + x]);
-                    for (int c = 0; c < 3; ++c)
-                        out.At(c, left + x, top + y) =
-                            formula::Sample(in.At(c, left + x, top + y), m, sel, s.gamma, s.contrast, sixteen);
-                }
-        }
-    return out;
 }
 
 class WholeImageTest : public ModuleTest {
@@ -117,7 +80,7 @@ TEST_F(WholeImageTest, TwelveTilesRowByRowWithClippedEdges)
     EXPECT_EQ(host.CountEvents(EventKind::Port, "new 256x256 depth 8"), 2u);
     EXPECT_EQ(host.CountEvents(EventKind::Buffer, "new 196608"), 1u);
 
-    const Document expectedDoc = Expected(original, 256, 256, tone);
+    const Document expectedDoc = ExpectedDocument(original, 256, 256, tone);
     EXPECT_TRUE(d.planes == expectedDoc.planes);
 }
 
@@ -134,7 +97,7 @@ TEST_F(WholeImageTest, EightFullTilesAndOneSmallImage)
     EXPECT_EQ(host.Run(small).result, 0);
     EXPECT_EQ(host.CountEvents(EventKind::Progress, ""), 1u);
     EXPECT_EQ(host.CountEvents(EventKind::Port, "new 40x30 depth 8"), 2u);
-    EXPECT_TRUE(small.planes == Expected(original, 256, 256, tone).planes);
+    EXPECT_TRUE(small.planes == ExpectedDocument(original, 256, 256, tone).planes);
 }
 
 TEST_F(WholeImageTest, SixteenBitDocumentsAndPaddedRowsGiveEachTileItsOwnRender)
@@ -146,7 +109,7 @@ TEST_F(WholeImageTest, SixteenBitDocumentsAndPaddedRowsGiveEachTileItsOwnRender)
     const Document original = d;
     EXPECT_EQ(host.Run(d).result, 0);
     EXPECT_EQ(host.CountEvents(EventKind::Buffer, "new 36000"), 1u);  // 2 x 60 x 100 x 3
-    EXPECT_TRUE(d.planes == Expected(original, 100, 60, tone).planes);
+    EXPECT_TRUE(d.planes == ExpectedDocument(original, 100, 60, tone).planes);
 }
 
 TEST_F(WholeImageTest, ASelectionSetsMaskRectAndLimitsTheEffect)
@@ -162,7 +125,7 @@ TEST_F(WholeImageTest, ASelectionSetsMaskRectAndLimitsTheEffect)
             const std::string in = e.text.substr(3, e.text.find(" out") - 3);
             EXPECT_NE(e.text.find("mask " + in), std::string::npos) << e.text;
         }
-    EXPECT_TRUE(d.planes == Expected(original, 256, 256, tone).planes);
+    EXPECT_TRUE(d.planes == ExpectedDocument(original, 256, 256, tone).planes);
 }
 
 TEST_F(WholeImageTest, WithoutASelectionMaskRectIsLeftAlone)
