@@ -25,6 +25,7 @@ struct Node {
     uint16_t valueLength = 0, type = 0;
     std::string key;
     size_t value = 0;      // offset of the value
+    size_t valueEnd = 0;   // where the value ends, within the node
     size_t children = 0;   // offset of the first child
 };
 
@@ -81,7 +82,8 @@ bool ReadNode(const std::vector<uint8_t> &b, size_t at, size_t limit, Node *node
     const size_t valueBytes = node->type == 1 ? size_t(node->valueLength) * 2 : node->valueLength;
     if (node->value > node->end || valueBytes > node->end - node->value)
         return false;
-    node->children = Align4(node->value + valueBytes);
+    node->valueEnd = node->value + valueBytes;
+    node->children = Align4(node->valueEnd);
     return true;
 }
 
@@ -140,8 +142,9 @@ bool Parse(const std::vector<uint8_t> &bytes, VersionRecord *record, std::string
                     size_t next = 0;
                     if (!ReadNode(bytes, s, block.end, &entry))
                         return Fail(error, "a string of table " + block.key + " is malformed");
-                    const size_t valueEnd = entry.value + size_t(entry.valueLength) * 2;
-                    if (entry.valueLength != 0 && !Text(bytes, entry.value, valueEnd, &value, &next))
+                    // The value's length counts characters for text and bytes
+                    // for binary data; either way it ends within the entry.
+                    if (entry.valueLength != 0 && !Text(bytes, entry.value, entry.valueEnd, &value, &next))
                         return Fail(error, "the string " + entry.key + " is not terminated");
                     table.strings.emplace_back(entry.key, value);
                     s = Align4(entry.end);

@@ -317,4 +317,19 @@ TEST(ResourceReaders, TruncatedAndDamagedInput)
     record.data[0] = uint8_t(record.data.size());
     EXPECT_FALSE(version::Parse(record.data, &v, &error));  // no fixed information
     EXPECT_FALSE(version::Parse({2, 0, 0, 0}, &v, &error));
+
+    // A string entry of binary type (146 bytes): its value length counts bytes, and
+    // read as characters it would run past the entry and the data.
+    const std::string hex = "920034000000560053005f00560045005200530049004f004e005f0049004e0046004f0000000000bd04effe" +
+                            std::string(96, '0') +
+                            "36000000010053007400720069006e006700460069006c00650049006e0066006f0000001200000001000000"
+                            "0a000200000000005858";
+    std::vector<uint8_t> binaryString;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        binaryString.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    // Exactly as large as the record, so that the sanitizer sees a read past it.
+    binaryString.shrink_to_fit();
+    ASSERT_EQ(binaryString.size(), 146u);
+    EXPECT_FALSE(version::Parse(binaryString, &v, &error));
+    EXPECT_NE(error.find("is not terminated"), std::string::npos) << error;
 }
