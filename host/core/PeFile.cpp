@@ -3,6 +3,7 @@
 #include "host/core/ByteReading.h"
 
 #include <cstdio>
+#include <set>
 
 namespace pe {
 namespace {
@@ -83,6 +84,10 @@ public:
 
     bool Walk(uint32_t tableOffset, int level, Resource *partial, std::string *error)
     {
+        // Each table is read once: a table reached again is shared between
+        // entries or part of a cycle, which multiplies the walk.
+        if (!tables_.insert(tableOffset).second)
+            return Fail(error, "resource directory tables are shared or cyclic");
         uint16_t named = 0, numbered = 0;
         if (!r_.U16(base_ + tableOffset + 12, &named) || !r_.U16(base_ + tableOffset + 14, &numbered))
             return Fail(error, "truncated resource directory");
@@ -121,7 +126,8 @@ public:
             if (!r_.U32(base_ + target, &dataRva) || !r_.U32(base_ + target + 4, &size) ||
                 !RvaToOffset(sections_, dataRva, &at) || !r_.Has(at, size))
                 return Fail(error, "malformed resource data entry");
-            here.data.assign(r_.Data() + at, r_.Data() + at + size);
+            here.offset = at;
+            here.size = size;
             info_->resources.push_back(std::move(here));
         }
         return true;
@@ -132,7 +138,7 @@ private:
     bool NameAt(uint32_t offset, std::string *name) const
     {
         uint16_t length = 0;
-        if (!r_.U16(base_ + offset, &length))
+        if (!r_.U16(base_ + offset, &length) || length > kMaxNameLength)
             return false;
         for (uint16_t k = 0; k < length; ++k) {
             uint16_t unit = 0;
@@ -148,9 +154,19 @@ private:
     uint64_t base_;
     ModuleInfo *info_;
     uint32_t entries_ = 0;
+    std::set<uint32_t> tables_;
+    static constexpr uint16_t kMaxNameLength = 256;
 };
 
 } // namespace
+
+std::vector<uint8_t> ResourceBytes(const std::vector<uint8_t> &file, const Resource &resource)
+{
+    if (resource.offset > file.size() || resource.size > file.size() - resource.offset)
+        return {};
+    return std::vector<uint8_t>(file.begin() + std::ptrdiff_t(resource.offset),
+                                file.begin() + std::ptrdiff_t(resource.offset + resource.size));
+}
 
 const Resource *FindResource(const ModuleInfo &info, const std::string &type, const std::string &name,
                              uint16_t language)

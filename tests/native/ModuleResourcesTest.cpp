@@ -134,6 +134,7 @@ std::string Lower(std::string s)
 struct BuiltModule {
     std::string path;
     pe::ModuleInfo info;
+    std::vector<uint8_t> bytes;
 };
 
 std::vector<BuiltModule> BuiltModules()
@@ -143,7 +144,7 @@ std::vector<BuiltModule> BuiltModules()
         std::vector<uint8_t> bytes;
         if (!pe::ReadFileBytes(path, &bytes))
             continue;
-        BuiltModule m{path, {}};
+        BuiltModule m{path, {}, bytes};
         std::string error;
         EXPECT_TRUE(pe::ParseModule(bytes, &m.info, &error)) << path << ": " << error;
         modules.push_back(m);
@@ -151,12 +152,11 @@ std::vector<BuiltModule> BuiltModules()
     return modules;
 }
 
-const std::vector<uint8_t> &Data(const BuiltModule &m, const std::string &type, const std::string &name)
+std::vector<uint8_t> Data(const BuiltModule &m, const std::string &type, const std::string &name)
 {
-    static const std::vector<uint8_t> none;
     const pe::Resource *r = pe::FindResource(m.info, type, name, kUsEnglish);
     EXPECT_NE(r, nullptr) << m.path << " has no US English " << type << " " << name;
-    return r != nullptr ? r->data : none;
+    return r != nullptr ? pe::ResourceBytes(m.bytes, *r) : std::vector<uint8_t>();
 }
 
 class ModuleResources : public ::testing::Test {

@@ -53,6 +53,36 @@ std::vector<uint8_t> TinyDll()
     return b;
 }
 
+// TinyDll with a resource directory at rva 0x1400 (file 0x600), its section
+// grown to hold it: `count` entries at each of the three levels, each level's
+// entries all leading to the one table of the next level (so `count`^3
+// resources when tables may be shared), and every resource the same 16 bytes.
+std::vector<uint8_t> DllWithResources(uint16_t count)
+{
+    std::vector<uint8_t> b = TinyDll();
+    b.resize(0x1200, 0);
+    auto put16 = [&](size_t at, uint16_t v) { b[at] = uint8_t(v); b[at + 1] = uint8_t(v >> 8); };
+    auto put32 = [&](size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i)); };
+    const size_t section = 0x58 + 224;
+    put32(section + 8, 0x1000);
+    put32(section + 16, 0x1000);
+    put32(0x58 + 112, 0x1400);  // resource directory rva
+    put32(0x58 + 116, 0x800);
+    const size_t base = 0x600;
+    const uint32_t tables[3] = {0, 0x200, 0x400}, data = 0x600;
+    for (int level = 0; level < 3; ++level) {
+        const size_t table = base + tables[level];
+        put16(table + 14, count);
+        for (uint16_t i = 0; i < count; ++i) {
+            put32(table + 16 + i * 8u, level == 2 ? 1033u : uint32_t(i + 1));
+            put32(table + 20 + i * 8u, level < 2 ? 0x80000000u | tables[level + 1] : data);
+        }
+    }
+    put32(base + data, 0x1000);  // the bytes at rva 0x1000 (file 0x200)
+    put32(base + data + 4, 16);
+    return b;
+}
+
 } // namespace
 
 TEST(PeFile, ReadsAHandMadeDll)
@@ -66,6 +96,25 @@ TEST(PeFile, ReadsAHandMadeDll)
     EXPECT_EQ(info.exports[0].name, "PluginMain");
     EXPECT_EQ(info.exports[0].rva, 0x1234u);
     EXPECT_EQ(info.importedDlls, std::vector<std::string>{"KERNEL32.dll"});
+}
+
+TEST(PeFile, ResourcesPointIntoTheFileAndSharedTablesAreRefused)
+{
+    const std::vector<uint8_t> one = DllWithResources(1);
+    pe::ModuleInfo info;
+    std::string error;
+    ASSERT_TRUE(pe::ParseModule(one, &info, &error)) << error;
+    ASSERT_EQ(info.resources.size(), 1u);
+    const pe::Resource *r = pe::FindResource(info, "#1", "#1", 1033);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(pe::ResourceBytes(one, *r), std::vector<uint8_t>(one.begin() + 0x200, one.begin() + 0x210));
+    EXPECT_TRUE(pe::ResourceBytes(std::vector<uint8_t>(one.begin(), one.begin() + 0x208), *r).empty());
+
+    // 39 entries a level over shared tables would be 59,319 resources from a
+    // file of under 5 KB: the walk stops at the first table met twice.
+    const std::vector<uint8_t> shared = DllWithResources(39);
+    EXPECT_FALSE(pe::ParseModule(shared, &info, &error));
+    EXPECT_EQ(error, "resource directory tables are shared or cyclic");
 }
 
 TEST(PeFile, EveryTruncationIsAnErrorNotAFault)
