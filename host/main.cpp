@@ -4,6 +4,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <set>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -323,8 +324,101 @@ void TypeValues(HWND dialog, const RunOptions &o)
         dialog_driver::TypeInto(dialog, entry.first, entry.second);
 }
 
+std::string LowerExtension(const std::string &path)
+{
+    const size_t slash = path.find_last_of("\\/");
+    const size_t dot = path.find_last_of('.');
+    std::string ext = dot == std::string::npos || (slash != std::string::npos && dot < slash) ? "" : path.substr(dot);
+    for (char &ch : ext)
+        ch = char(std::tolower(static_cast<unsigned char>(ch)));
+    return ext;
+}
+
+std::string FolderOf(const std::string &path)
+{
+    const size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? "." : slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+// The full path, folded to lower case: two names of one file compare equal.
+std::string FullPath(const std::string &path)
+{
+    char full[MAX_PATH * 2] = {};
+    if (GetFullPathNameA(path.c_str(), sizeof full, full, nullptr) == 0)
+        return path;
+    std::string text = full;
+    for (char &ch : text)
+        ch = char(std::tolower(static_cast<unsigned char>(ch)));
+    return text;
+}
+
+// What can be known about an output before any work: a format the host
+// writes, and a folder that exists.
+bool CheckOutputPath(const std::string &path, std::string *why)
+{
+    const std::string ext = LowerExtension(path);
+    if (ext != ".png" && ext != ".tif" && ext != ".tiff") {
+        *why = "cannot write " + path + ": the name must end in .png, .tif or .tiff";
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesA(FolderOf(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        *why = "cannot write " + path + ": the folder " + FolderOf(path) + " does not exist";
+        return false;
+    }
+    return true;
+}
+
+// Writes the image under a temporary name in the output's folder, then
+// renames it to the output's name: whatever fails, and whenever, no partial
+// file is left under that name.
+bool SaveAtomically(const std::string &path, const Document &document, std::string *error)
+{
+    const std::string ext = LowerExtension(path);
+    const std::string temporary =
+        path.substr(0, path.size() - ext.size()) + ".partial-" + std::to_string(GetCurrentProcessId()) + ext;
+    if (!SaveImageFile(temporary, document, error)) {
+        DeleteFileA(temporary.c_str());
+        return false;
+    }
+    if (!MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        *error = "cannot write " + path + " (error " + std::to_string(GetLastError()) + ")";
+        DeleteFileA(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+// True when the run ended on the person's cancel (in the dialog, or Esc
+// during the run): the filter answered 1 without telling of a refusal.
+bool CancelledByThePerson(const RunReport &report, const FilterHost &host)
+{
+    return report.result == 1 && !report.finished && host.CountEvents(EventKind::Window, "message box") == 0;
+}
+
+// The last message box the filter showed in this run, as the host logged it.
+std::string LastMessageBox(const FilterHost &host)
+{
+    for (auto it = host.events.rbegin(); it != host.events.rend(); ++it)
+        if (it->kind == EventKind::Window && it->text.compare(0, 11, "message box") == 0)
+            return it->text;
+    return "";
+}
+
 int Run(const RunOptions &o)
 {
+    // Everything that can be known before the work is checked first.
+    if (!o.out.empty()) {
+        std::string why;
+        if (FullPath(o.out) == FullPath(o.image)) {
+            std::fprintf(stderr, "filterhost: the output %s would replace the input\n", o.out.c_str());
+            return 2;
+        }
+        if (!CheckOutputPath(o.out, &why)) {
+            std::fprintf(stderr, "filterhost: %s\n", why.c_str());
+            return 2;
+        }
+    }
     Document document;
     std::string error;
     const double decodeStart = FilterHost::Now();
@@ -409,9 +503,13 @@ int Run(const RunOptions &o)
         std::printf("The run ended without finish; the image is unchanged.\n");
 
     double encodeSeconds = 0;
-    if (!o.out.empty()) {
+    // Only a completed run has an output: after a cancel, a refusal or an
+    // error the image is not what the filter makes of it.
+    if (!o.out.empty() && !(report.finished && report.result == 0 && report.Clean())) {
+        std::printf("Nothing written to %s.\n", o.out.c_str());
+    } else if (!o.out.empty()) {
         const double encodeStart = FilterHost::Now();
-        if (!SaveImageFile(o.out, document, &error)) {
+        if (!SaveAtomically(o.out, document, &error)) {
             std::fprintf(stderr, "filterhost: %s\n", error.c_str());
             return 2;
         }
@@ -459,15 +557,32 @@ std::vector<std::string> ExpandInputs(const std::vector<std::string> &inputs)
     return files;
 }
 
-std::string FullPath(const std::string &path)
+// Each input's output in the folder: its own name (a JPEG's as PNG), or,
+// when that is an input of the batch or an earlier file's output, the name
+// with -1, -2, ... before the extension. No output is ever an input, and no
+// two inputs share an output.
+std::vector<std::string> OutputNames(const std::vector<std::string> &files, const std::string &outDir)
 {
-    char full[MAX_PATH * 2] = {};
-    if (GetFullPathNameA(path.c_str(), sizeof full, full, nullptr) == 0)
-        return path;
-    std::string text = full;
-    for (char &ch : text)
-        ch = char(std::tolower(static_cast<unsigned char>(ch)));
-    return text;
+    std::set<std::string> inputs, taken;
+    for (const std::string &file : files)
+        inputs.insert(FullPath(file));
+    std::vector<std::string> outputs;
+    for (const std::string &file : files) {
+        const size_t slash = file.find_last_of("\\/");
+        const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+        std::string ext = LowerExtension(name);
+        const std::string stem = name.substr(0, name.size() - ext.size());
+        if (ext == ".jpg" || ext == ".jpeg")
+            ext = ".png";  // JPEG is read, not written
+        else
+            ext = name.substr(name.size() - ext.size());
+        std::string out = outDir + "\\" + stem + ext;
+        for (int n = 1; inputs.count(FullPath(out)) != 0 || taken.count(FullPath(out)) != 0; ++n)
+            out = outDir + "\\" + stem + "-" + std::to_string(n) + ext;
+        taken.insert(FullPath(out));
+        outputs.push_back(out);
+    }
+    return outputs;
 }
 
 // Many files through one loaded module: the first file's dialog sets the
@@ -502,39 +617,29 @@ int Batch(const RunOptions &o)
     const double started = FilterHost::Now();
     int filtered = 0, failed = 0, index = 0;
     bool dialogShown = false, cancelled = false;
+    const std::vector<std::string> outputs = OutputNames(files, outDir);
     for (const std::string &file : files) {
+        const std::string &out = outputs[size_t(index)];
         ++index;
         const double fileStarted = FilterHost::Now();
         std::printf("[%d/%zu] %s: ", index, files.size(), file.c_str());
         std::fflush(stdout);
-        const size_t slash = file.find_last_of("\\/");
-        std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
-        const size_t dot = name.find_last_of('.');
-        std::string ext = dot == std::string::npos ? "" : name.substr(dot);
-        for (char &ch : ext)
-            ch = char(std::tolower(static_cast<unsigned char>(ch)));
-        if (ext == ".jpg" || ext == ".jpeg")
-            name = name.substr(0, dot) + ".png";  // JPEG is read, not written
-        const std::string out = outDir + "\\" + name;
 
         Document document;
-        if (FullPath(out) == FullPath(file)) {
-            std::printf("FAILED: the output would replace the input\n");
-            ++failed;
-            continue;
-        }
         if (!LoadImageFile(file, &document, &error)) {
             std::printf("FAILED: %s\n", error.c_str());
             ++failed;
             continue;
         }
+        bool dialogSeen = false;
         if (!dialogShown && o.hasSet) {
             host.windows.dialogHandler = [&](HWND dialog) {
+                dialogSeen = true;
                 TypeValues(dialog, o);
                 dialog_driver::Click(dialog, IDOK);
             };
         } else if (!dialogShown) {
-            host.windows.dialogHandler = [](HWND) {};
+            host.windows.dialogHandler = [&](HWND) { dialogSeen = true; };
             host.behaviour.openShell = true;
         } else {
             host.windows.dialogHandler = [](HWND dialog) { dialog_driver::Click(dialog, IDOK); };
@@ -546,11 +651,20 @@ int Batch(const RunOptions &o)
             ++failed;
             continue;
         }
-        dialogShown = true;
-        if (report.result == 1 && !report.finished) {
+        // The first dialog sets the values; a file refused before any dialog
+        // leaves the next one to show it.
+        dialogShown = dialogShown || dialogSeen;
+        // Only the person's cancel stops the batch; a file the filter
+        // refuses is reported like any other failure.
+        if (CancelledByThePerson(report, host)) {
             std::printf("cancelled; the batch stops here\n");
             cancelled = true;
             break;
+        }
+        if (report.result == 1 && !LastMessageBox(host).empty()) {
+            std::printf("FAILED: the filter refused it (%s)\n", LastMessageBox(host).c_str());
+            ++failed;
+            continue;
         }
         if (report.result != 0 || !report.Clean()) {
             std::printf("FAILED: the filter returned %s%s\n", ResultWords(report.result).c_str(),
@@ -558,7 +672,7 @@ int Batch(const RunOptions &o)
             ++failed;
             continue;
         }
-        if (!SaveImageFile(out, document, &error)) {
+        if (!SaveAtomically(out, document, &error)) {
             std::printf("FAILED: %s\n", error.c_str());
             ++failed;
             continue;

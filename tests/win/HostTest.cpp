@@ -1,5 +1,6 @@
 // The emulated host itself: what it reports about a faulty module, its
 // command line, and its image files.
+#include <algorithm>
 #include <cstdio>
 
 #include "TestHost.h"
@@ -316,5 +317,160 @@ TEST(HostCommandLine, FiltersAFolderInOneBatchAndGoesOnPastABadFile)
     }
     RemoveDirectoryA(in.c_str());
     RemoveDirectoryA(out.c_str());
+    DeleteFilterKey();
+}
+
+namespace {
+
+uint32_t Crc32(const uint8_t *data, size_t size, uint32_t crc = 0xFFFFFFFFu)
+{
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return crc;
+}
+
+// An 8-bit RGBA PNG (a layer with transparency), its pixels in one stored
+// deflate block.
+void WriteRgbaPng(const std::string &path, uint32_t width, uint32_t height)
+{
+    std::vector<uint8_t> raw;
+    for (uint32_t y = 0; y < height; ++y) {
+        raw.push_back(0);  // no row filter
+        for (uint32_t x = 0; x < width * 4; ++x)
+            raw.push_back(uint8_t(x * 7 + y));
+    }
+    uint32_t a = 1, b = 0;
+    for (uint8_t v : raw)
+        a = (a + v) % 65521, b = (b + a) % 65521;
+    std::vector<uint8_t> z = {0x78, 0x01, 0x01, uint8_t(raw.size()), uint8_t(raw.size() >> 8),
+                              uint8_t(~raw.size()), uint8_t(~raw.size() >> 8)};
+    z.insert(z.end(), raw.begin(), raw.end());
+    for (int shift = 24; shift >= 0; shift -= 8)
+        z.push_back(uint8_t(((b << 16) | a) >> shift));
+
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    auto chunk = [&](const char *type, const std::vector<uint8_t> &data) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            png.push_back(uint8_t(data.size() >> shift));
+        const size_t start = png.size();
+        png.insert(png.end(), type, type + 4);
+        png.insert(png.end(), data.begin(), data.end());
+        const uint32_t crc = ~Crc32(&png[start], png.size() - start);
+        for (int shift = 24; shift >= 0; shift -= 8)
+            png.push_back(uint8_t(crc >> shift));
+    };
+    std::vector<uint8_t> header;
+    for (uint32_t v : {width, height})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            header.push_back(uint8_t(v >> shift));
+    header.insert(header.end(), {8, 6, 0, 0, 0});  // 8 bits, RGBA
+    chunk("IHDR", header);
+    chunk("IDAT", z);
+    chunk("IEND", {});
+    FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(png.data(), 1, png.size(), f);
+    std::fclose(f);
+}
+
+std::vector<uint8_t> FileBytes(const std::string &path)
+{
+    std::vector<uint8_t> bytes;
+    if (FILE *f = std::fopen(path.c_str(), "rb")) {
+        uint8_t chunk[4096];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+            bytes.insert(bytes.end(), chunk, chunk + n);
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+std::vector<std::string> FilesIn(const std::string &folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(entry.cFileName);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void RemoveFolder(const std::string &folder)
+{
+    for (const std::string &name : FilesIn(folder))
+        DeleteFileA((folder + "\\" + name).c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+} // namespace
+
+// People's files: a batch never writes over an input and gives every input
+// its own output, goes on past a file the filter refuses, and a run that did
+// not complete leaves no output behind.
+TEST(HostCommandLine, NeverWritesOverAnInputAndWritesOnlyCompletedRuns)
+{
+    DeleteFilterKey();
+    const std::string host = Quote(BesideTests("filterhost.exe")), module = Quote(ModulePath());
+    const std::string one = TempPath("safe-one"), two = TempPath("safe-two"), out = TempPath("safe-out");
+    for (const std::string &folder : {one, two, out})
+        CreateDirectoryA(folder.c_str(), nullptr);
+    Document photo = MakeDocument(40, 30, 3, 8, plugInModeRGBColor);
+    FillTestPattern(&photo, 9);
+    std::string error;
+    ASSERT_TRUE(SaveImageFile(one + "\\x.png", photo, &error)) << error;
+    ASSERT_TRUE(SaveImageFile(two + "\\x.png", photo, &error)) << error;
+    ASSERT_TRUE(SaveImageFile(one + "\\z.png", photo, &error)) << error;
+    WriteRgbaPng(one + "\\y.png", 8, 4);  // between x and z
+    const std::vector<uint8_t> original = FileBytes(one + "\\x.png");
+    ASSERT_FALSE(original.empty());
+
+    // Two inputs of one name, and a refused layer in the middle.
+    ProcessResult r = RunProcess(host + " batch " + module + " " + Quote(out) + " " + Quote(one) + " " + Quote(two) +
+                                 " --ok");
+    EXPECT_EQ(r.exitCode, 1u) << r.output;
+    EXPECT_NE(r.output.find("y.png: FAILED: the filter refused it"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Filter works on background layer only"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Batch: 3 of 4 file(s) filtered, 1 failed"), std::string::npos) << r.output;
+    EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"x-1.png", "x.png", "z.png"}));
+
+    // Into the inputs' own folder: every output gets a name of its own.
+    r = RunProcess(host + " batch " + module + " " + Quote(one) + " " + Quote(one + "\\x.png") + " " +
+                   Quote(two + "\\x.png") + " --ok");
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_EQ(FilesIn(one), (std::vector<std::string>{"x-1.png", "x-2.png", "x.png", "y.png", "z.png"}));
+    EXPECT_TRUE(FileBytes(one + "\\x.png") == original) << "an input was written over";
+
+    // run: the input as its own output (by another spelling), an output
+    // folder that does not exist, a refused layer and a failed run.
+    const std::string shouted = one + "\\X.PNG";
+    r = RunProcess(host + " run " + module + " " + Quote(one + "\\x.png") + " " + Quote(shouted) + " --ok");
+    EXPECT_EQ(r.exitCode, 2u) << r.output;
+    EXPECT_NE(r.output.find("would replace the input"), std::string::npos) << r.output;
+    r = RunProcess(host + " run " + module + " " + Quote(one + "\\x.png") + " " + Quote(out + "\\none\\o.png") +
+                   " --ok");
+    EXPECT_EQ(r.exitCode, 2u) << r.output;
+    EXPECT_NE(r.output.find("does not exist"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("Filter "), std::string::npos) << "checked only after loading: " << r.output;
+    for (const std::string &args : {Quote(one + "\\y.png") + " " + Quote(out + "\\refused.png") + " --ok",
+                                    Quote(one + "\\x.png") + " " + Quote(out + "\\failed.png") + " --ok --tile 0x0"}) {
+        r = RunProcess(host + " run " + module + " " + args);
+        EXPECT_NE(r.exitCode, 0u) << r.output;
+        EXPECT_NE(r.output.find("Nothing written"), std::string::npos) << r.output;
+    }
+    EXPECT_EQ(FilesIn(out), (std::vector<std::string>{"x-1.png", "x.png", "z.png"}));
+    EXPECT_TRUE(FileBytes(one + "\\x.png") == original);
+
+    for (const std::string &folder : {one, two, out})
+        RemoveFolder(folder);
     DeleteFilterKey();
 }
