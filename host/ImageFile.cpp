@@ -84,6 +84,44 @@ bool DescribeFormat(IWICImagingFactory *factory, const WICPixelFormatGUID &forma
            SUCCEEDED(pixelInfo->GetBitsPerPixel(bitsPerPixel));
 }
 
+// The name of a container this host does not read, for the message.
+std::string ContainerName(const GUID &container)
+{
+    struct Known {
+        const GUID *guid;
+        const char *name;
+    };
+    const Known known[] = {
+        {&GUID_ContainerFormatBmp, "a BMP image"},  {&GUID_ContainerFormatGif, "a GIF image"},
+        {&GUID_ContainerFormatIco, "an icon"},      {&GUID_ContainerFormatWmp, "a JPEG XR image"},
+        {&GUID_ContainerFormatDds, "a DDS texture"},
+    };
+    for (const Known &k : known)
+        if (*k.guid == container)
+            return k.name;
+    return "an image of a kind";
+}
+
+// Palette and bilevel formats, which a host opens as RGB.
+bool Indexed(const WICPixelFormatGUID &format)
+{
+    return format == GUID_WICPixelFormat1bppIndexed || format == GUID_WICPixelFormat2bppIndexed ||
+           format == GUID_WICPixelFormat4bppIndexed || format == GUID_WICPixelFormat8bppIndexed ||
+           format == GUID_WICPixelFormatBlackWhite || format == GUID_WICPixelFormat2bppGray ||
+           format == GUID_WICPixelFormat4bppGray;
+}
+
+bool Cmyk(const WICPixelFormatGUID &format)
+{
+    return format == GUID_WICPixelFormat32bppCMYK || format == GUID_WICPixelFormat64bppCMYK;
+}
+
+// A failure of the codec, named: memory, or the file itself.
+std::string DecodingFailure(HRESULT hr)
+{
+    return hr == E_OUTOFMEMORY ? "out of memory while decoding it" : "decoding failed";
+}
+
 std::wstring LowerExtension(const std::string &path)
 {
     const size_t dot = path.find_last_of('.');
@@ -159,13 +197,20 @@ bool LoadImageFile(const std::string &path, Document *document, std::string *err
     ComPtr<IWICBitmapDecoder> decoder;
     HRESULT hr = factory->CreateDecoderFromFilename(Widen(path).c_str(), nullptr, GENERIC_READ,
                                                     WICDecodeMetadataCacheOnDemand, decoder.Out());
+    if (hr == E_OUTOFMEMORY)
+        return Fail(error, "cannot read " + path + ": out of memory", hr);
     if (FAILED(hr))
-        return Fail(error, "cannot read " + path + ": not a PNG or TIFF image this host can decode", hr);
+        return Fail(error, "cannot read " + path + ": not an image this host can decode (PNG, TIFF or JPEG)", hr);
     GUID container = {};
     decoder->GetContainerFormat(&container);
     if (container != GUID_ContainerFormatPng && container != GUID_ContainerFormatTiff &&
         container != GUID_ContainerFormatJpeg)
-        return Fail(error, "cannot read " + path + ": only PNG, TIFF and JPEG files are supported");
+        return Fail(error, "cannot read " + path + ": it is " + ContainerName(container) +
+                               "; only PNG, TIFF and JPEG files are supported");
+    UINT pages = 0;
+    if (SUCCEEDED(decoder->GetFrameCount(&pages)) && pages > 1)
+        return Fail(error, "cannot read " + path + ": it holds " + std::to_string(pages) +
+                               " pages; the host opens single-page files only");
 
     ComPtr<IWICBitmapFrameDecode> frame;
     if (FAILED(hr = decoder->GetFrame(0, frame.Out())))
@@ -180,9 +225,20 @@ bool LoadImageFile(const std::string &path, Document *document, std::string *err
     UINT channels = 0, bitsPerPixel = 0;
     if (!DescribeFormat(factory.Get(), format, &channels, &bitsPerPixel) || channels == 0)
         return Fail(error, "cannot read " + path + ": unknown pixel format");
-    const bool sixteen = bitsPerPixel / channels > 8;
-    const bool grey = channels <= 2;
-    const bool alpha = channels == 2 || channels == 4;
+    // Palette and bilevel images open as RGB (with transparency where the
+    // palette has it); CMYK stays CMYK, which the filter is not for.
+    const bool indexed = Indexed(format), cmyk = Cmyk(format);
+    const bool sixteen = !indexed && bitsPerPixel / channels > 8;
+    const bool grey = !indexed && channels <= 2;
+    bool alpha = !cmyk && (channels == 2 || channels == 4);
+    if (indexed) {
+        alpha = false;
+        ComPtr<IWICPalette> palette;
+        BOOL hasAlpha = FALSE;
+        if (SUCCEEDED(factory->CreatePalette(palette.Out())) && SUCCEEDED(frame->CopyPalette(palette.Get())) &&
+            SUCCEEDED(palette->HasAlpha(&hasAlpha)))
+            alpha = hasAlpha != FALSE;
+    }
 
     // Formats read as they are; anything else is converted to RGBA (or grey)
     // at its depth. Wine's converter does not reach every 16-bit layout, so
@@ -206,11 +262,17 @@ bool LoadImageFile(const std::string &path, Document *document, std::string *err
             outChannels = layout.channels;
             bgr = layout.bgr;
         }
+    if (cmyk)
+        outChannels = 4;
     ComPtr<IWICFormatConverter> converter;
     IWICBitmapSource *source = frame.Get();
     if (outChannels == 0) {
         WICPixelFormatGUID target;
-        if (grey) {
+        if (indexed) {
+            target = GUID_WICPixelFormat32bppBGRA;
+            outChannels = 4;
+            bgr = true;
+        } else if (grey) {
             target = sixteen ? GUID_WICPixelFormat16bppGray : GUID_WICPixelFormat8bppGray;
             outChannels = 1;
         } else {
@@ -228,11 +290,12 @@ bool LoadImageFile(const std::string &path, Document *document, std::string *err
     const UINT stride = width * UINT(outChannels) * sampleBytes;
     std::vector<uint8_t> pixels(size_t(stride) * height);
     if (FAILED(hr = source->CopyPixels(nullptr, stride, UINT(pixels.size()), pixels.data())))
-        return Fail(error, "cannot read " + path + ": decoding failed", hr);
+        return Fail(error, "cannot read " + path + ": " + DecodingFailure(hr), hr);
 
-    const int32_t planeCount = grey ? 1 : (alpha ? 4 : 3);
-    const int16_t mode = grey ? (sixteen ? plugInModeGray16 : plugInModeGrayScale)
-                              : (sixteen ? plugInModeRGB48 : plugInModeRGBColor);
+    const int32_t planeCount = grey ? 1 : (alpha || cmyk ? 4 : 3);
+    const int16_t mode = cmyk   ? (sixteen ? plugInModeCMYK64 : plugInModeCMYKColor)
+                         : grey ? (sixteen ? plugInModeGray16 : plugInModeGrayScale)
+                                : (sixteen ? plugInModeRGB48 : plugInModeRGBColor);
     *document = MakeDocument(int32_t(width), int32_t(height), planeCount, sixteen ? 16 : 8, mode);
     document->hasTransparency = alpha && !grey;
     for (UINT y = 0; y < height; ++y) {

@@ -4,6 +4,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <new>
 #include <set>
 #include <cctype>
 #include <cstdio>
@@ -625,61 +626,67 @@ int Batch(const RunOptions &o)
         std::printf("[%d/%zu] %s: ", index, files.size(), file.c_str());
         std::fflush(stdout);
 
-        Document document;
-        if (!LoadImageFile(file, &document, &error)) {
-            std::printf("FAILED: %s\n", error.c_str());
+        // Running out of memory fails this file alone; the others go on.
+        try {
+            Document document;
+            if (!LoadImageFile(file, &document, &error)) {
+                std::printf("FAILED: %s\n", error.c_str());
+                ++failed;
+                continue;
+            }
+            bool dialogSeen = false;
+            if (!dialogShown && o.hasSet) {
+                host.windows.dialogHandler = [&](HWND dialog) {
+                    dialogSeen = true;
+                    TypeValues(dialog, o);
+                    dialog_driver::Click(dialog, IDOK);
+                };
+            } else if (!dialogShown) {
+                host.windows.dialogHandler = [&](HWND) { dialogSeen = true; };
+                host.behaviour.openShell = true;
+            } else {
+                host.windows.dialogHandler = [](HWND dialog) { dialog_driver::Click(dialog, IDOK); };
+            }
+            host.events.clear();
+            const RunReport report = host.Run(document);
+            if (!report.notEnabled.empty()) {
+                std::printf("FAILED: %s\n", report.notEnabled.c_str());
+                ++failed;
+                continue;
+            }
+            // The first dialog sets the values; a file refused before any dialog
+            // leaves the next one to show it.
+            dialogShown = dialogShown || dialogSeen;
+            // Only the person's cancel stops the batch; a file the filter
+            // refuses is reported like any other failure.
+            if (CancelledByThePerson(report, host)) {
+                std::printf("cancelled; the batch stops here\n");
+                cancelled = true;
+                break;
+            }
+            if (report.result == 1 && !LastMessageBox(host).empty()) {
+                std::printf("FAILED: the filter refused it (%s)\n", LastMessageBox(host).c_str());
+                ++failed;
+                continue;
+            }
+            if (report.result != 0 || !report.Clean()) {
+                std::printf("FAILED: the filter returned %s%s\n", ResultWords(report.result).c_str(),
+                            report.Clean() ? "" : " and left something behind");
+                ++failed;
+                continue;
+            }
+            if (!SaveAtomically(out, document, &error)) {
+                std::printf("FAILED: %s\n", error.c_str());
+                ++failed;
+                continue;
+            }
+            ++filtered;
+            std::printf("%d x %d, %s, %d-bit -> %s (%.2f s)\n", document.width, document.height,
+                        ImageModeName(document.mode), document.depth, out.c_str(), FilterHost::Now() - fileStarted);
+        } catch (const std::bad_alloc &) {
+            std::printf("FAILED: out of memory\n");
             ++failed;
-            continue;
         }
-        bool dialogSeen = false;
-        if (!dialogShown && o.hasSet) {
-            host.windows.dialogHandler = [&](HWND dialog) {
-                dialogSeen = true;
-                TypeValues(dialog, o);
-                dialog_driver::Click(dialog, IDOK);
-            };
-        } else if (!dialogShown) {
-            host.windows.dialogHandler = [&](HWND) { dialogSeen = true; };
-            host.behaviour.openShell = true;
-        } else {
-            host.windows.dialogHandler = [](HWND dialog) { dialog_driver::Click(dialog, IDOK); };
-        }
-        host.events.clear();
-        const RunReport report = host.Run(document);
-        if (!report.notEnabled.empty()) {
-            std::printf("FAILED: %s\n", report.notEnabled.c_str());
-            ++failed;
-            continue;
-        }
-        // The first dialog sets the values; a file refused before any dialog
-        // leaves the next one to show it.
-        dialogShown = dialogShown || dialogSeen;
-        // Only the person's cancel stops the batch; a file the filter
-        // refuses is reported like any other failure.
-        if (CancelledByThePerson(report, host)) {
-            std::printf("cancelled; the batch stops here\n");
-            cancelled = true;
-            break;
-        }
-        if (report.result == 1 && !LastMessageBox(host).empty()) {
-            std::printf("FAILED: the filter refused it (%s)\n", LastMessageBox(host).c_str());
-            ++failed;
-            continue;
-        }
-        if (report.result != 0 || !report.Clean()) {
-            std::printf("FAILED: the filter returned %s%s\n", ResultWords(report.result).c_str(),
-                        report.Clean() ? "" : " and left something behind");
-            ++failed;
-            continue;
-        }
-        if (!SaveAtomically(out, document, &error)) {
-            std::printf("FAILED: %s\n", error.c_str());
-            ++failed;
-            continue;
-        }
-        ++filtered;
-        std::printf("%d x %d, %s, %d-bit -> %s (%.2f s)\n", document.width, document.height,
-                    ImageModeName(document.mode), document.depth, out.c_str(), FilterHost::Now() - fileStarted);
     }
     std::printf("Batch: %d of %zu file(s) filtered, %d failed%s; %.1f s\n", filtered, files.size(), failed,
                 cancelled ? ", cancelled" : "", FilterHost::Now() - started);
@@ -703,7 +710,12 @@ int main(int argc, char **argv)
             options.module = p[0];
             options.image = p[1];
             options.out = p.size() == 3 ? p[2] : "";
-            return Run(options);
+            try {
+                return Run(options);
+            } catch (const std::bad_alloc &) {
+                std::fprintf(stderr, "filterhost: out of memory\n");
+                return 1;
+            }
         }
         std::fprintf(stderr, "filterhost: run takes MODULE IMAGE [OUT] and the options listed when "
                              "filterhost is run alone\n");

@@ -332,22 +332,18 @@ uint32_t Crc32(const uint8_t *data, size_t size, uint32_t crc = 0xFFFFFFFFu)
     return crc;
 }
 
-// An 8-bit RGBA PNG (a layer with transparency), its pixels in one stored
-// deflate block.
-void WriteRgbaPng(const std::string &path, uint32_t width, uint32_t height)
+// A PNG written by hand, for the kinds the host's own writer does not make:
+// `rows` are the filtered rows (a filter byte, then the packed samples), in
+// one stored deflate block.
+void WritePng(const std::string &path, uint32_t width, uint32_t height, uint8_t bitDepth, uint8_t colourType,
+              const std::vector<uint8_t> &rows, const std::vector<uint8_t> &palette = {})
 {
-    std::vector<uint8_t> raw;
-    for (uint32_t y = 0; y < height; ++y) {
-        raw.push_back(0);  // no row filter
-        for (uint32_t x = 0; x < width * 4; ++x)
-            raw.push_back(uint8_t(x * 7 + y));
-    }
     uint32_t a = 1, b = 0;
-    for (uint8_t v : raw)
+    for (uint8_t v : rows)
         a = (a + v) % 65521, b = (b + a) % 65521;
-    std::vector<uint8_t> z = {0x78, 0x01, 0x01, uint8_t(raw.size()), uint8_t(raw.size() >> 8),
-                              uint8_t(~raw.size()), uint8_t(~raw.size() >> 8)};
-    z.insert(z.end(), raw.begin(), raw.end());
+    std::vector<uint8_t> z = {0x78, 0x01, 0x01, uint8_t(rows.size()), uint8_t(rows.size() >> 8),
+                              uint8_t(~rows.size()), uint8_t(~rows.size() >> 8)};
+    z.insert(z.end(), rows.begin(), rows.end());
     for (int shift = 24; shift >= 0; shift -= 8)
         z.push_back(uint8_t(((b << 16) | a) >> shift));
 
@@ -366,14 +362,28 @@ void WriteRgbaPng(const std::string &path, uint32_t width, uint32_t height)
     for (uint32_t v : {width, height})
         for (int shift = 24; shift >= 0; shift -= 8)
             header.push_back(uint8_t(v >> shift));
-    header.insert(header.end(), {8, 6, 0, 0, 0});  // 8 bits, RGBA
+    header.insert(header.end(), {bitDepth, colourType, 0, 0, 0});
     chunk("IHDR", header);
+    if (!palette.empty())
+        chunk("PLTE", palette);
     chunk("IDAT", z);
     chunk("IEND", {});
     FILE *f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     std::fwrite(png.data(), 1, png.size(), f);
     std::fclose(f);
+}
+
+// An 8-bit RGBA PNG: a layer with transparency.
+void WriteRgbaPng(const std::string &path, uint32_t width, uint32_t height)
+{
+    std::vector<uint8_t> rows;
+    for (uint32_t y = 0; y < height; ++y) {
+        rows.push_back(0);
+        for (uint32_t x = 0; x < width * 4; ++x)
+            rows.push_back(uint8_t(x * 7 + y));
+    }
+    WritePng(path, width, height, 8, 6, rows);
 }
 
 std::vector<uint8_t> FileBytes(const std::string &path)
@@ -473,4 +483,51 @@ TEST(HostCommandLine, NeverWritesOverAnInputAndWritesOnlyCompletedRuns)
     for (const std::string &folder : {one, two, out})
         RemoveFolder(folder);
     DeleteFilterKey();
+}
+
+// Files the platform's codecs read but that are no 8- or 16-bit RGB: palette
+// and bilevel images open as RGB, as a host opens them; a file of another
+// kind is named for what it is.
+TEST(ImageFiles, PaletteAndBilevelImagesOpenAsRgbAndOtherKindsAreNamed)
+{
+    const std::string palettePath = TempPath("palette.png"), bilevelPath = TempPath("bilevel.png");
+    // 3 x 2 pixels: indices 0 1 2 / 2 1 0 into red, green and a grey.
+    WritePng(palettePath, 3, 2, 8, 3, {0, 0, 1, 2, 0, 2, 1, 0}, {255, 0, 0, 0, 255, 0, 90, 90, 90});
+    // 10 x 1 pixels, one bit each: 1010000011.
+    WritePng(bilevelPath, 10, 1, 1, 0, {0, 0xA0, 0xC0});
+    Document d;
+    std::string error;
+    ASSERT_TRUE(LoadImageFile(palettePath, &d, &error)) << error;
+    EXPECT_EQ(d.mode, plugInModeRGBColor);
+    EXPECT_EQ(d.PlaneCount(), 3);
+    EXPECT_FALSE(d.hasTransparency);
+    const uint16_t expected[2][3][3] = {{{255, 0, 0}, {0, 255, 0}, {90, 90, 90}},
+                                        {{90, 90, 90}, {0, 255, 0}, {255, 0, 0}}};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            for (int c = 0; c < 3; ++c)
+                EXPECT_EQ(d.At(c, x, y), expected[y][x][c]) << x << "," << y << " channel " << c;
+
+    ASSERT_TRUE(LoadImageFile(bilevelPath, &d, &error)) << error;
+    EXPECT_EQ(d.mode, plugInModeRGBColor);
+    ASSERT_EQ(d.width, 10);
+    const int bits[10] = {1, 0, 1, 0, 0, 0, 0, 0, 1, 1};
+    for (int x = 0; x < 10; ++x)
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(d.At(c, x, 0), bits[x] ? 255 : 0) << x;
+
+    // A BMP (a 1 x 1 24-bit one) is read by the platform, but is not for this host.
+    const std::string bmpPath = TempPath("picture.png");
+    const std::vector<uint8_t> bmp = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 1, 0, 0, 0,
+                                      1,   0,   0,  0, 1, 0, 24, 0, 0, 0, 0,  0, 4, 0, 0, 0, 0,  0, 0, 0,
+                                      0,   0,   0,  0, 0, 0, 0,  0, 0, 0, 0,  0, 10, 20, 30, 0};
+    FILE *f = std::fopen(bmpPath.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(bmp.data(), 1, bmp.size(), f);
+    std::fclose(f);
+    EXPECT_FALSE(LoadImageFile(bmpPath, &d, &error));
+    EXPECT_NE(error.find("it is a BMP image; only PNG, TIFF and JPEG files are supported"), std::string::npos)
+        << error;
+    for (const std::string &path : {palettePath, bilevelPath, bmpPath})
+        DeleteFileA(path.c_str());
 }
