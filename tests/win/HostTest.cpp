@@ -531,3 +531,97 @@ TEST(ImageFiles, PaletteAndBilevelImagesOpenAsRgbAndOtherKindsAreNamed)
     for (const std::string &path : {palettePath, bilevelPath, bmpPath})
         DeleteFileA(path.c_str());
 }
+
+namespace {
+
+// A baseline TIFF written by hand: 8-bit samples, uncompressed, one strip a
+// page; `photometric` 2 is RGB and 5 is CMYK (separated), with
+// `samplesPerPixel` samples of `value` each. `pages` pages, each its own IFD.
+void WriteTiff(const std::string &path, uint32_t width, uint32_t height, uint16_t photometric,
+               uint16_t samplesPerPixel, int pages, uint8_t value)
+{
+    std::vector<uint8_t> t = {'I', 'I', 42, 0, 0, 0, 0, 0};
+    auto put16 = [&](size_t at, uint16_t v) { t[at] = uint8_t(v); t[at + 1] = uint8_t(v >> 8); };
+    auto put32 = [&](size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) t[at + i] = uint8_t(v >> (8 * i)); };
+    size_t link = 4;  // where the offset of the next IFD goes
+    const uint32_t stripBytes = width * height * samplesPerPixel;
+    for (int page = 0; page < pages; ++page) {
+        const size_t bits = t.size();
+        t.insert(t.end(), size_t(samplesPerPixel) * 2, 0);
+        for (uint16_t k = 0; k < samplesPerPixel; ++k)
+            put16(bits + k * 2u, 8);
+        const size_t strip = t.size();
+        t.insert(t.end(), stripBytes, value);
+        if (t.size() % 2)
+            t.push_back(0);
+        const size_t ifd = t.size();
+        put32(link, uint32_t(ifd));
+        struct Entry {
+            uint16_t tag, type;
+            uint32_t count, value;
+        };
+        const Entry entries[] = {
+            {256, 4, 1, width},
+            {257, 4, 1, height},
+            {258, 3, samplesPerPixel, samplesPerPixel <= 2 ? 8u | (8u << 16) : uint32_t(bits)},
+            {259, 3, 1, 1},
+            {262, 3, 1, photometric},
+            {273, 4, 1, uint32_t(strip)},
+            {277, 3, 1, samplesPerPixel},
+            {278, 4, 1, height},
+            {279, 4, 1, stripBytes},
+            {284, 3, 1, 1},
+        };
+        const uint16_t count = uint16_t(sizeof entries / sizeof entries[0]);
+        t.insert(t.end(), 2 + count * 12u + 4, 0);
+        put16(ifd, count);
+        for (uint16_t i = 0; i < count; ++i) {
+            const size_t at = ifd + 2 + i * 12u;
+            put16(at, entries[i].tag);
+            put16(at + 2, entries[i].type);
+            put32(at + 4, entries[i].count);
+            if (entries[i].type == 3 && entries[i].count == 1)
+                put16(at + 8, uint16_t(entries[i].value));
+            else
+                put32(at + 8, entries[i].value);
+        }
+        link = ifd + 2 + count * 12u;
+    }
+    FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(t.data(), 1, t.size(), f);
+    std::fclose(f);
+}
+
+} // namespace
+
+// A CMYK file is described as CMYK (so the filter's menu item is greyed for
+// it, with that reason), and a file of several pages is refused with its page
+// count rather than losing every page but the first.
+TEST(ImageFiles, CmykStaysCmykAndSeveralPagesAreRefused)
+{
+    const std::string rgbPath = TempPath("plain.tif"), cmykPath = TempPath("cmyk.tif"),
+                      pagesPath = TempPath("pages.tif");
+    WriteTiff(rgbPath, 4, 3, 2, 3, 1, 77);
+    WriteTiff(cmykPath, 4, 3, 5, 4, 1, 40);
+    WriteTiff(pagesPath, 4, 3, 2, 3, 3, 77);
+    Document d;
+    std::string error;
+    ASSERT_TRUE(LoadImageFile(rgbPath, &d, &error)) << error;  // the writer's own check
+    EXPECT_EQ(d.mode, plugInModeRGBColor);
+    EXPECT_EQ(d.At(1, 2, 1), 77);
+
+    ASSERT_TRUE(LoadImageFile(cmykPath, &d, &error)) << error;
+    EXPECT_EQ(d.mode, plugInModeCMYKColor);
+    EXPECT_EQ(d.PlaneCount(), 4);
+    EXPECT_FALSE(d.hasTransparency);
+    const ProcessResult r = RunProcess(Quote(BesideTests("filterhost.exe")) + " run " + Quote(ModulePath()) + " " +
+                                       Quote(cmykPath) + " --ok");
+    EXPECT_EQ(r.exitCode, 3u) << r.output;
+    EXPECT_NE(r.output.find("not available for CMYKMode documents"), std::string::npos) << r.output;
+
+    EXPECT_FALSE(LoadImageFile(pagesPath, &d, &error));
+    EXPECT_NE(error.find("it holds 3 pages"), std::string::npos) << error;
+    for (const std::string &path : {rgbPath, cmykPath, pagesPath})
+        DeleteFileA(path.c_str());
+}
