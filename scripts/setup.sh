@@ -23,6 +23,18 @@ packages=(
   python3 zip
 )
 
+# The package lists, fetched once per run (and again after a source is added).
+apt_update_once() {
+  if [ -z "${apt_updated:-}" ]; then
+    apt-get update -qq
+    apt_updated=1
+  fi
+}
+
+release_codename() {
+  (. /etc/os-release && echo "$VERSION_CODENAME")
+}
+
 install_missing() {
   need=()
   local p
@@ -38,10 +50,7 @@ install_missing() {
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
-  if [ -z "${apt_updated:-}" ]; then
-    apt-get update -qq
-    apt_updated=1
-  fi
+  apt_update_once
   apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
   echo "setup: installed ${need[*]}"
 }
@@ -61,7 +70,7 @@ qemu_version() {
 BACKPORTS_SOURCES=/etc/apt/sources.list.d/umbrolux-backports.sources
 use_backports() {
   local codename uri
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  codename=$(release_codename)
   if [ -f "$BACKPORTS_SOURCES" ]; then
     return 0
   fi
@@ -86,12 +95,9 @@ use_backports() {
 
 install_from_backports() {
   local codename
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  codename=$(release_codename)
   export DEBIAN_FRONTEND=noninteractive
-  if [ -z "${apt_updated:-}" ]; then
-    apt-get update -qq
-    apt_updated=1
-  fi
+  apt_update_once
   apt-get install -y -qq --no-install-recommends -t "$codename-backports" "$@" >/dev/null
   echo "setup: installed $* from $codename-backports"
 }
