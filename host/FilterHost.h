@@ -1,6 +1,8 @@
-// The emulated host: loads a filter module, builds the filter record and the
-// suites a real host offers, calls the entry point in a real host's order,
-// and records everything the module does through them.
+// The emulated host: loads a filter module, builds the filter record, calls
+// the entry point in a real host's order and reports what the module did.
+// The services the record and the suites offer are rooms of their own:
+// HostSuites (memory and the basic suite), ChannelPorts, TileDelivery,
+// PixelMapDrawing and ImportWatch; each serves its part of the record.
 #pragma once
 
 #include <windows.h>
@@ -12,7 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "host/ChannelPorts.h"
+#include "host/HostSuites.h"
+#include "host/ImportWatch.h"
 #include "host/ModuleCatalog.h"
+#include "host/PixelMapDrawing.h"
+#include "host/TileDelivery.h"
 #include "host/WindowDriver.h"
 #include "host/core/Document.h"
 #include "host/core/PixelMapImage.h"
@@ -21,6 +28,8 @@
 enum class EventKind { Selector, Suite, Handle, Buffer, Port, Window, Progress, Advance, Registry, Failure };
 
 const char *EventKindName(EventKind kind);
+// "(top,left,bottom,right)"
+std::string RectText(const Rect &r);
 
 struct HostEvent {
     EventKind kind;
@@ -70,13 +79,6 @@ struct HostBehaviour {
     bool openShell = false;            // let the module's ShellExecuteA through (a person at the display)
 };
 
-// A call of the module's to the shell, as it asked for it.
-struct ShellCall {
-    HWND owner;
-    std::string verb, file, parameters, folder;
-    int show;
-};
-
 struct SelectorCall {
     int16_t selector;
     int16_t result;
@@ -98,8 +100,6 @@ struct RunReport {
 
     bool Clean() const { return leaks.empty() && failures.empty(); }
 };
-
-struct HostPort;
 
 class FilterHost {
 public:
@@ -149,6 +149,8 @@ public:
     // Where the time of a host filter goes: to the preview while the dialog
     // is open, else to the run.
     double *FilterClock() { return startBegan_ >= 0 ? &timing.previewFilters : &timing.hostFilters; }
+    // The first tile ends the dialog's share of the start call.
+    void DialogClosed();
     static double Now();
 
     // Adds the time from its construction to its end to *total.
@@ -164,6 +166,7 @@ public:
         double started_;
     };
     std::vector<HostEvent> events;
+    void Log(EventKind kind, std::string text);
     HWND MainWindow() const { return mainWindow_; }
 
     size_t CountEvents(EventKind kind, const std::string &prefix) const;
@@ -171,8 +174,8 @@ public:
     // (the last "dialog ..." window event).
     size_t CountEventsAfterDialog(EventKind kind, const std::string &prefix) const;
 
-    // Makes this host the one the suites' entry points serve, for as long as
-    // the scope lives (the host does this itself around each selector call).
+    // Makes this host the one the callbacks serve, for as long as the scope
+    // lives (the host does this itself around each selector call).
     class Session {
     public:
         explicit Session(FilterHost *host);
@@ -183,52 +186,24 @@ public:
     private:
         FilterHost *previous_;
     };
-
-    // Callback plumbing for the C entry points of the suites.
+    // The host the callbacks serve, or null outside a selector call.
     static FilterHost *Active();
     bool StartUnderWay() const { return inStart_; }
-    bool PortCallFails(const std::string &call);
-    void KeyOpened(HKEY key, const std::string &path);
-    void KeyClosed(HKEY key);
-    void Log(EventKind kind, std::string text);
-    SPErr AcquireSuite(const char *name, int32_t version, const void **suite);
-    SPErr ReleaseSuite(const char *name, int32_t version);
-    Handle NewHandle(int32_t size);
-    void DisposeHandle(Handle h);
-    bool OwnsHandle(Handle h) const { return handles_.count(h) != 0; }
-    Ptr NewBuffer(uint32_t *requested, uint32_t minimum);
-    void DisposeBuffer(Ptr *buffer);
-    uint32_t BufferSize(Ptr buffer) const;
-    HostPort *FindPort(PIChannelPort port) const;
-    OSErr AdvanceState();
-    Boolean Abort();
-    void Progress(int32_t done, int32_t total);
-    // The host's drawing of a plug-in's pixel map onto its device context,
-    // and what it drew last.
-    OSErr DisplayPixels(const PSPixelMap &source, const VRect &srcRect, int32_t dstRow, int32_t dstCol, HDC dc);
-    struct Display {
-        int32_t row = 0, column = 0;  // where, in the device context's coordinates
-        DisplayedImage image;
-    };
-    Display lastDisplay;
-    int displayCount = 0;
-    // The module's beeps and shell calls.
-    void Beeped(UINT type);
-    HINSTANCE ShellExecuted(HWND owner, const char *verb, const char *file, const char *parameters,
-                            const char *folder, int show);
-    int beeps = 0;
-    std::vector<ShellCall> shellCalls;
+
     // Told of every progress report (the command line draws a bar).
     std::function<void(int32_t, int32_t)> onProgress;
-    HostPort *NewPort(const VRect &rect, int32_t depth);
-    bool DisposePort(PIChannelPort port);
+
+    // The rooms that serve the record and the suites.
+    HostSuites suites;
+    ChannelPorts ports;
+    TileDelivery tiles;
+    PixelMapDrawing drawing;
+    ImportWatch imports;
 
 private:
     size_t CountEventsFrom(size_t start, EventKind kind, const std::string &prefix) const;
     void BuildRecord(Document &document);
     void BuildDocumentInfo(Document &document);
-    void ReleaseParameters();
-    void CommitOutput();
 
     HMODULE module_ = nullptr;
     PluginEntryProc entry_ = nullptr;
@@ -238,34 +213,9 @@ private:
 
     FilterRecord record_;
     PlatformData platform_;
-    HandleProcs handleProcs_;
-    SPBasicSuite basicSuite_;
-    PSBufferSuite1 bufferSuite_;
-    // The suites as served: the host's own, less any entry the behaviour
-    // takes away.
-    PSBufferSuite1 servedBufferSuite_;
-    PSChannelPortsSuite3 servedPortsSuite_;
     std::vector<uint8_t> staleSelection_;
-    int bufferCalls_ = 0;
     ReadImageDocumentDesc documentInfo_;
     std::vector<ReadChannelDesc> channelDescs_;
-    Handle parameters_ = nullptr;  // kept across runs, as a real host does
-
-    std::map<std::string, int> suiteCounts_;
-    std::map<std::string, int> portCallCounts_;
-    std::map<HKEY, std::string> openKeys_;
-    int abortCalls_ = 0;
-    int advanceCalls_ = 0;
     double startBegan_ = -1;  // while the start call runs
     bool inStart_ = false;
-    // The tile buffers of the last advanceState, and the output waiting to
-    // be committed into the document.
-    std::vector<uint8_t> inBuffer_, outBuffer_, maskBuffer_;
-    Rect pendingOut_{};
-    int16_t pendingLo_ = 0, pendingHi_ = -1;
-    int32_t pendingRowBytes_ = 0;
-    std::set<Handle> handles_;
-    std::map<Ptr, std::unique_ptr<char[]>> buffers_;
-    std::map<Ptr, uint32_t> bufferSizes_;
-    std::vector<std::unique_ptr<HostPort>> ports_;
 };

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
-const char kFilterRegistryPath[] = "Software\\Korvane\\Plugins\\Umbrolux";
+#include "host/UmbroluxModule.h"
+
+const char *const kFilterRegistryPath = umbrolux::kRegistryPath;
 
 bool DeleteFilterKey(HKEY root)
 {

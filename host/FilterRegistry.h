@@ -1,5 +1,6 @@
-// The host side of the filter's registry key: what a user's earlier runs
-// left there, set or cleared by the command line and the tests.
+// The host side of the module's registry key (named in UmbroluxModule.h):
+// what a user's earlier runs left there, set or cleared by the command line
+// and the tests.
 #pragma once
 
 #include <windows.h>
@@ -7,7 +8,7 @@
 #include <string>
 #include <vector>
 
-extern const char kFilterRegistryPath[];
+extern const char *const kFilterRegistryPath;
 
 // Removes the key with all its values (the machine's unless `root` says
 // otherwise); true when it is gone.

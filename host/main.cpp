@@ -13,11 +13,12 @@
 #include <cstring>
 #include <string>
 
+#include "host/DialogDriver.h"
+#include "host/FileJob.h"
 #include "host/FilterHost.h"
 #include "host/FilterRegistry.h"
-#include "host/DialogDriver.h"
 #include "host/ImageFile.h"
-#include "resources/ResourceIds.h"
+#include "host/UmbroluxModule.h"
 #include "host/core/Raster.h"
 
 namespace {
@@ -49,20 +50,6 @@ const char *SelectorWord(int16_t selector)
 {
     static const char *const kWords[] = {"about", "parameters", "prepare", "start", "continue", "finish"};
     return selector >= 0 && selector <= 5 ? kWords[selector] : "unknown";
-}
-
-std::string ResultWords(int16_t result)
-{
-    switch (result) {
-    case 0: return "0 (no error)";
-    case 1: return "1 (the plug-in told the user, or the user cancelled)";
-    case -1: return "-1 (failed)";
-    case -108: return "-108 (out of memory)";
-    case -128: return "-128 (cancelled)";
-    case -30100: return "-30100 (bad parameters)";
-    case -30900: return "-30900 (the host lacks a required suite)";
-    default: return std::to_string(result);
-    }
 }
 
 // Suites, handles, buffers and windows one by one; tiles and port calls,
@@ -105,8 +92,8 @@ struct RunOptions {
     std::vector<std::pair<int, std::string>> typed;
     bool hasSet = false;
     std::vector<std::string> positional;
-    bool hasBias = false, hasGamma = false, hasContrast = false;
-    float bias = 0, gamma = 0, contrast = 0;
+    // What --bias, --gamma and --contrast store as the last values.
+    std::vector<std::pair<const umbrolux::ToneControl *, float>> lastValues;
     int32_t tileWidth = 256, tileHeight = 256;
 };
 
@@ -131,11 +118,10 @@ bool ParseSet(const std::string &spec, std::vector<std::pair<int, std::string>> 
         float number = 0;
         if (!ParseFloat(value.c_str(), &number))
             return false;
-        const int edit = name == "bias" ? IDC_BIAS_EDIT : name == "gamma" ? IDC_GAMMA_EDIT
-                       : name == "contrast" ? IDC_CONTRAST_EDIT : 0;
-        if (edit == 0)
+        const umbrolux::ToneControl *control = umbrolux::FindToneControl(name);
+        if (control == nullptr)
             return false;
-        typed->emplace_back(edit, value);
+        typed->emplace_back(control->edit, value);
         at = comma + 1;
     }
     return !typed->empty();
@@ -147,13 +133,14 @@ bool ParseRun(int argc, char **argv, RunOptions *o)
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (a == "--bias" && hasValue)
-            o->hasBias = ParseFloat(argv[++i], &o->bias);
-        else if (a == "--gamma" && hasValue)
-            o->hasGamma = ParseFloat(argv[++i], &o->gamma);
-        else if (a == "--contrast" && hasValue)
-            o->hasContrast = ParseFloat(argv[++i], &o->contrast);
-        else if (a == "--selection" && hasValue)
+        const umbrolux::ToneControl *control =
+            a.compare(0, 2, "--") == 0 ? umbrolux::FindToneControl(a.substr(2)) : nullptr;
+        if (control != nullptr) {
+            float value = 0;
+            if (!hasValue || !ParseFloat(argv[++i], &value))
+                return false;
+            o->lastValues.emplace_back(control, value);
+        } else if (a == "--selection" && hasValue)
             o->selection = argv[++i];
         else if (a == "--screenshot" && hasValue)
             o->screenshot = argv[++i];
@@ -174,9 +161,6 @@ bool ParseRun(int argc, char **argv, RunOptions *o)
             return false;
         else
             positional.push_back(a);
-        if ((a == "--bias" && !o->hasBias) || (a == "--gamma" && !o->hasGamma) ||
-            (a == "--contrast" && !o->hasContrast))
-            return false;
     }
     o->positional = positional;
     return true;
@@ -253,24 +237,6 @@ double PeakMegabytes()
     return double(counters.PeakWorkingSetSize) / (1024.0 * 1024.0);
 }
 
-// A grey image as the document's selection: one byte per pixel.
-bool LoadSelection(const std::string &path, Document *document, std::string *error)
-{
-    Document mask;
-    if (!LoadImageFile(path, &mask, error))
-        return false;
-    if (mask.width != document->width || mask.height != document->height) {
-        *error = path + " is not the size of the image";
-        return false;
-    }
-    document->selection.resize(size_t(mask.width) * size_t(mask.height));
-    for (size_t i = 0; i < document->selection.size(); ++i) {
-        const uint16_t v = mask.planes[0][i];
-        document->selection[i] = mask.depth == 16 ? Convert16To8(v) : uint8_t(v);
-    }
-    return true;
-}
-
 int Convert(int argc, char **argv)
 {
     int depth = 0;
@@ -307,12 +273,8 @@ int Convert(int argc, char **argv)
 // (Esc cancels: a person may be watching).
 void Prepare(FilterHost *host, const RunOptions &o)
 {
-    if (o.hasBias)
-        StoreFilterFloat("Last bias", o.bias);
-    if (o.hasGamma)
-        StoreFilterFloat("Last gamma", o.gamma);
-    if (o.hasContrast)
-        StoreFilterFloat("Last contrast", o.contrast);
+    for (const auto &entry : o.lastValues)
+        StoreFilterFloat(entry.first->lastValue, entry.second);
     host->behaviour.escapeCancels = true;
     host->behaviour.tileWidth = o.tileWidth;
     host->behaviour.tileHeight = o.tileHeight;
@@ -325,110 +287,47 @@ void TypeValues(HWND dialog, const RunOptions &o)
         dialog_driver::TypeInto(dialog, entry.first, entry.second);
 }
 
-std::string LowerExtension(const std::string &path)
+// Saves what the preview shows in its Mask view.
+bool SaveMaskView(FilterHost &host, HWND dialog, const std::string &path)
 {
-    const size_t slash = path.find_last_of("\\/");
-    const size_t dot = path.find_last_of('.');
-    std::string ext = dot == std::string::npos || (slash != std::string::npos && dot < slash) ? "" : path.substr(dot);
-    for (char &ch : ext)
-        ch = char(std::tolower(static_cast<unsigned char>(ch)));
-    return ext;
-}
-
-std::string FolderOf(const std::string &path)
-{
-    const size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? "." : slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-}
-
-// The full path, folded to lower case: two names of one file compare equal.
-std::string FullPath(const std::string &path)
-{
-    char full[MAX_PATH * 2] = {};
-    if (GetFullPathNameA(path.c_str(), sizeof full, full, nullptr) == 0)
-        return path;
-    std::string text = full;
-    for (char &ch : text)
-        ch = char(std::tolower(static_cast<unsigned char>(ch)));
-    return text;
-}
-
-// What can be known about an output before any work: a format the host
-// writes, and a folder that exists.
-bool CheckOutputPath(const std::string &path, std::string *why)
-{
-    const std::string ext = LowerExtension(path);
-    if (ext != ".png" && ext != ".tif" && ext != ".tiff") {
-        *why = "cannot write " + path + ": the name must end in .png, .tif or .tiff";
+    dialog_driver::Click(dialog, umbrolux::kMaskViewButton);
+    const DisplayedImage &shown = host.drawing.lastDisplay.image;
+    Document view = MakeDocument(shown.width, shown.height, 3, 8, plugInModeRGBColor);
+    for (size_t i = 0; i < size_t(shown.width) * size_t(shown.height); ++i)
+        for (int c = 0; c < 3; ++c)
+            view.planes[size_t(c)][i] = shown.rgb[i * 3 + size_t(c)];
+    std::string why;
+    if (host.drawing.displayCount == 0 || !SaveImageFile(path, view, &why)) {
+        std::fprintf(stderr, "filterhost: cannot save the mask view %s\n", why.c_str());
         return false;
     }
-    const DWORD attributes = GetFileAttributesA(FolderOf(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        *why = "cannot write " + path + ": the folder " + FolderOf(path) + " does not exist";
-        return false;
-    }
+    std::printf("Wrote the mask view %s\n", path.c_str());
     return true;
 }
 
-// Writes the image under a temporary name in the output's folder, then
-// renames it to the output's name: whatever fails, and whenever, no partial
-// file is left under that name.
-bool SaveAtomically(const std::string &path, const Document &document, std::string *error)
+// Saves the dialog as it stands, in its Result view.
+bool SaveScreenshot(HWND dialog, const std::string &path)
 {
-    const std::string ext = LowerExtension(path);
-    const std::string temporary =
-        path.substr(0, path.size() - ext.size()) + ".partial-" + std::to_string(GetCurrentProcessId()) + ext;
-    if (!SaveImageFile(temporary, document, error)) {
-        DeleteFileA(temporary.c_str());
+    dialog_driver::Click(dialog, umbrolux::kResultViewButton);
+    Document shot;
+    std::string why;
+    if (!dialog_driver::Screenshot(dialog, &shot) || !SaveImageFile(path, shot, &why)) {
+        std::fprintf(stderr, "filterhost: cannot save the screenshot %s\n", why.c_str());
         return false;
     }
-    if (!MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        *error = "cannot write " + path + " (error " + std::to_string(GetLastError()) + ")";
-        DeleteFileA(temporary.c_str());
-        return false;
-    }
+    std::printf("Wrote the dialog's screenshot %s\n", path.c_str());
     return true;
-}
-
-// True when the run ended on the person's cancel (in the dialog, or Esc
-// during the run): the filter answered 1 without telling of a refusal.
-bool CancelledByThePerson(const RunReport &report, const FilterHost &host)
-{
-    return report.result == 1 && !report.finished && host.CountEvents(EventKind::Window, "message box") == 0;
-}
-
-// The last message box the filter showed in this run, as the host logged it.
-std::string LastMessageBox(const FilterHost &host)
-{
-    for (auto it = host.events.rbegin(); it != host.events.rend(); ++it)
-        if (it->kind == EventKind::Window && it->text.compare(0, 11, "message box") == 0)
-            return it->text;
-    return "";
 }
 
 int Run(const RunOptions &o)
 {
-    // Everything that can be known before the work is checked first.
-    if (!o.out.empty()) {
-        std::string why;
-        if (FullPath(o.out) == FullPath(o.image)) {
-            std::fprintf(stderr, "filterhost: the output %s would replace the input\n", o.out.c_str());
-            return 2;
-        }
-        if (!CheckOutputPath(o.out, &why)) {
-            std::fprintf(stderr, "filterhost: %s\n", why.c_str());
-            return 2;
-        }
-    }
-    Document document;
+    FileJob job(o.image, o.out, o.selection);
     std::string error;
-    const double decodeStart = FilterHost::Now();
-    if (!LoadImageFile(o.image, &document, &error) ||
-        (!o.selection.empty() && !LoadSelection(o.selection, &document, &error))) {
+    // Everything that can be known before the work is checked first.
+    if (!job.Check(&error) || !job.Load(&error)) {
         std::fprintf(stderr, "filterhost: %s\n", error.c_str());
         return 2;
     }
-    const double decodeSeconds = FilterHost::Now() - decodeStart;
     FilterHost host;
     if (!host.Load(o.module, &error)) {
         std::fprintf(stderr, "filterhost: %s\n", error.c_str());
@@ -441,32 +340,10 @@ int Run(const RunOptions &o)
     if (o.hasSet) {
         host.windows.dialogHandler = [&](HWND dialog) {
             TypeValues(dialog, o);
-            if (!o.maskView.empty()) {
-                dialog_driver::Click(dialog, IDC_VIEW_MASK);
-                const DisplayedImage &shown = host.lastDisplay.image;
-                Document view = MakeDocument(shown.width, shown.height, 3, 8, plugInModeRGBColor);
-                for (size_t i = 0; i < size_t(shown.width) * size_t(shown.height); ++i)
-                    for (int c = 0; c < 3; ++c)
-                        view.planes[size_t(c)][i] = shown.rgb[i * 3 + size_t(c)];
-                std::string why;
-                if (host.displayCount == 0 || !SaveImageFile(o.maskView, view, &why)) {
-                    std::fprintf(stderr, "filterhost: cannot save the mask view %s\n", why.c_str());
-                    dialogFailed = true;
-                } else {
-                    std::printf("Wrote the mask view %s\n", o.maskView.c_str());
-                }
-            }
-            if (!o.screenshot.empty()) {
-                dialog_driver::Click(dialog, IDC_VIEW_RESULT);
-                Document shot;
-                std::string why;
-                if (!dialog_driver::Screenshot(dialog, &shot) || !SaveImageFile(o.screenshot, shot, &why)) {
-                    std::fprintf(stderr, "filterhost: cannot save the screenshot %s\n", why.c_str());
-                    dialogFailed = true;
-                } else {
-                    std::printf("Wrote the dialog's screenshot %s\n", o.screenshot.c_str());
-                }
-            }
+            if (!o.maskView.empty() && !SaveMaskView(host, dialog, o.maskView))
+                dialogFailed = true;
+            if (!o.screenshot.empty() && !SaveScreenshot(dialog, o.screenshot))
+                dialogFailed = true;
             dialog_driver::Click(dialog, dialogFailed ? IDCANCEL : IDOK);
         };
     } else {
@@ -475,6 +352,7 @@ int Run(const RunOptions &o)
     }
 
     PrintWarnings(host);
+    const Document &document = job.Loaded();
     std::printf("Filter %s (%s)\n", host.Filter()->MenuPath().c_str(), host.Catalog().VersionLine().c_str());
     std::printf("Document %s: %d x %d, %s, %d-bit, %d plane(s)\n", o.image.c_str(), document.width,
                 document.height, ImageModeName(document.mode), document.depth, document.PlaneCount());
@@ -488,8 +366,9 @@ int Run(const RunOptions &o)
         std::fflush(stdout);
     };
 
-    const RunReport report = host.Run(document);
-    if (!report.notEnabled.empty())
+    const FileJob::Outcome outcome = job.Filter(host, &error);
+    const RunReport &report = job.Report();
+    if (outcome == FileJob::Outcome::NotEnabled)
         return Finish(report);
     if (dialogFailed)
         return 1;
@@ -502,95 +381,29 @@ int Run(const RunOptions &o)
     PrintEvents(host);
     if (!report.finished)
         std::printf("The run ended without finish; the image is unchanged.\n");
-
-    double encodeSeconds = 0;
-    // Only a completed run has an output: after a cancel, a refusal or an
-    // error the image is not what the filter makes of it.
-    if (!o.out.empty() && !(report.finished && report.result == 0 && report.Clean())) {
+    if (!o.out.empty() && outcome != FileJob::Outcome::Completed) {
         std::printf("Nothing written to %s.\n", o.out.c_str());
     } else if (!o.out.empty()) {
-        const double encodeStart = FilterHost::Now();
-        if (!SaveAtomically(o.out, document, &error)) {
+        if (!job.Write(&error)) {
             std::fprintf(stderr, "filterhost: %s\n", error.c_str());
             return 2;
         }
-        encodeSeconds = FilterHost::Now() - encodeStart;
         std::printf("Wrote %s\n", o.out.c_str());
     }
     const FilterHost::Timing &t = host.timing;
     std::printf("Timing: decode %.3f s; dialog %.3f s; filter %.3f s (the module's own work %.3f s, the host's "
                 "blur and median %.3f s, tile delivery %.3f s); encode %.3f s; peak memory %.0f MB\n",
-                decodeSeconds, t.dialog, t.selectors - t.dialog, t.selectors - t.dialog - t.hostFilters - t.tileDelivery,
-                t.hostFilters, t.tileDelivery, encodeSeconds, PeakMegabytes());
+                job.decodeSeconds, t.dialog, t.selectors - t.dialog,
+                t.selectors - t.dialog - t.hostFilters - t.tileDelivery, t.hostFilters, t.tileDelivery,
+                job.encodeSeconds, PeakMegabytes());
     return Finish(report);
-}
-
-// The image files of a folder, in name order; a file as it is.
-std::vector<std::string> ExpandInputs(const std::vector<std::string> &inputs)
-{
-    std::vector<std::string> files;
-    for (const std::string &input : inputs) {
-        const DWORD attributes = GetFileAttributesA(input.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            files.push_back(input);
-            continue;
-        }
-        std::vector<std::string> found;
-        WIN32_FIND_DATAA entry;
-        HANDLE search = FindFirstFileA((input + "\\*").c_str(), &entry);
-        if (search == INVALID_HANDLE_VALUE)
-            continue;
-        do {
-            std::string name = entry.cFileName;
-            std::string lower = name;
-            for (char &ch : lower)
-                ch = char(std::tolower(static_cast<unsigned char>(ch)));
-            const size_t dot = lower.find_last_of('.');
-            const std::string ext = dot == std::string::npos ? "" : lower.substr(dot);
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                (ext == ".png" || ext == ".tif" || ext == ".tiff" || ext == ".jpg" || ext == ".jpeg"))
-                found.push_back(input + "\\" + name);
-        } while (FindNextFileA(search, &entry));
-        FindClose(search);
-        std::sort(found.begin(), found.end());
-        files.insert(files.end(), found.begin(), found.end());
-    }
-    return files;
-}
-
-// Each input's output in the folder: its own name (a JPEG's as PNG), or,
-// when that is an input of the batch or an earlier file's output, the name
-// with -1, -2, ... before the extension. No output is ever an input, and no
-// two inputs share an output.
-std::vector<std::string> OutputNames(const std::vector<std::string> &files, const std::string &outDir)
-{
-    std::set<std::string> inputs, taken;
-    for (const std::string &file : files)
-        inputs.insert(FullPath(file));
-    std::vector<std::string> outputs;
-    for (const std::string &file : files) {
-        const size_t slash = file.find_last_of("\\/");
-        const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
-        std::string ext = LowerExtension(name);
-        const std::string stem = name.substr(0, name.size() - ext.size());
-        if (ext == ".jpg" || ext == ".jpeg")
-            ext = ".png";  // JPEG is read, not written
-        else
-            ext = name.substr(name.size() - ext.size());
-        std::string out = outDir + "\\" + stem + ext;
-        for (int n = 1; inputs.count(FullPath(out)) != 0 || taken.count(FullPath(out)) != 0; ++n)
-            out = outDir + "\\" + stem + "-" + std::to_string(n) + ext;
-        taken.insert(FullPath(out));
-        outputs.push_back(out);
-    }
-    return outputs;
 }
 
 // Many files through one loaded module: the first file's dialog sets the
 // values (typed with --set, accepted with --ok, or by the person at the
 // display), every later file runs with them, as the host's "repeat the last
-// filter" does. A file that fails is reported and the others go on; a
-// cancelled dialog stops the batch.
+// filter" does. A file that fails is reported and the others go on; only the
+// person's cancel stops the batch.
 int Batch(const RunOptions &o)
 {
     const std::string &module = o.positional[0], &outDir = o.positional[1];
@@ -616,73 +429,48 @@ int Batch(const RunOptions &o)
     Prepare(&host, o);
 
     const double started = FilterHost::Now();
-    int filtered = 0, failed = 0, index = 0;
+    int filtered = 0, failed = 0;
     bool dialogShown = false, cancelled = false;
     const std::vector<std::string> outputs = OutputNames(files, outDir);
-    for (const std::string &file : files) {
-        const std::string &out = outputs[size_t(index)];
-        ++index;
+    for (size_t index = 0; index < files.size() && !cancelled; ++index) {
         const double fileStarted = FilterHost::Now();
-        std::printf("[%d/%zu] %s: ", index, files.size(), file.c_str());
+        std::printf("[%zu/%zu] %s: ", index + 1, files.size(), files[index].c_str());
         std::fflush(stdout);
-
+        bool dialogSeen = false;
+        if (!dialogShown && o.hasSet) {
+            host.windows.dialogHandler = [&](HWND dialog) {
+                dialogSeen = true;
+                TypeValues(dialog, o);
+                dialog_driver::Click(dialog, IDOK);
+            };
+        } else if (!dialogShown) {
+            host.windows.dialogHandler = [&](HWND) { dialogSeen = true; };
+            host.behaviour.openShell = true;
+        } else {
+            host.windows.dialogHandler = [](HWND dialog) { dialog_driver::Click(dialog, IDOK); };
+        }
         // Running out of memory fails this file alone; the others go on.
         try {
-            Document document;
-            if (!LoadImageFile(file, &document, &error)) {
-                std::printf("FAILED: %s\n", error.c_str());
-                ++failed;
-                continue;
-            }
-            bool dialogSeen = false;
-            if (!dialogShown && o.hasSet) {
-                host.windows.dialogHandler = [&](HWND dialog) {
-                    dialogSeen = true;
-                    TypeValues(dialog, o);
-                    dialog_driver::Click(dialog, IDOK);
-                };
-            } else if (!dialogShown) {
-                host.windows.dialogHandler = [&](HWND) { dialogSeen = true; };
-                host.behaviour.openShell = true;
-            } else {
-                host.windows.dialogHandler = [](HWND dialog) { dialog_driver::Click(dialog, IDOK); };
-            }
-            host.events.clear();
-            const RunReport report = host.Run(document);
-            if (!report.notEnabled.empty()) {
-                std::printf("FAILED: %s\n", report.notEnabled.c_str());
-                ++failed;
-                continue;
-            }
-            // The first dialog sets the values; a file refused before any dialog
-            // leaves the next one to show it.
+            FileJob job(files[index], outputs[index]);
+            FileJob::Outcome outcome = FileJob::Outcome::Pending;
+            const bool done = job.Check(&error) && job.Load(&error) &&
+                              (outcome = job.Filter(host, &error)) == FileJob::Outcome::Completed &&
+                              job.Write(&error);
+            // The first dialog sets the values; a file refused before any
+            // dialog leaves the next one to show it.
             dialogShown = dialogShown || dialogSeen;
-            // Only the person's cancel stops the batch; a file the filter
-            // refuses is reported like any other failure.
-            if (CancelledByThePerson(report, host)) {
+            if (done) {
+                ++filtered;
+                const Document &d = job.Loaded();
+                std::printf("%d x %d, %s, %d-bit -> %s (%.2f s)\n", d.width, d.height, ImageModeName(d.mode),
+                            d.depth, job.Out().c_str(), FilterHost::Now() - fileStarted);
+            } else if (outcome == FileJob::Outcome::Cancelled) {
                 std::printf("cancelled; the batch stops here\n");
                 cancelled = true;
-                break;
-            }
-            if (report.result == 1 && !LastMessageBox(host).empty()) {
-                std::printf("FAILED: the filter refused it (%s)\n", LastMessageBox(host).c_str());
-                ++failed;
-                continue;
-            }
-            if (report.result != 0 || !report.Clean()) {
-                std::printf("FAILED: the filter returned %s%s\n", ResultWords(report.result).c_str(),
-                            report.Clean() ? "" : " and left something behind");
-                ++failed;
-                continue;
-            }
-            if (!SaveAtomically(out, document, &error)) {
+            } else {
                 std::printf("FAILED: %s\n", error.c_str());
                 ++failed;
-                continue;
             }
-            ++filtered;
-            std::printf("%d x %d, %s, %d-bit -> %s (%.2f s)\n", document.width, document.height,
-                        ImageModeName(document.mode), document.depth, out.c_str(), FilterHost::Now() - fileStarted);
         } catch (const std::bad_alloc &) {
             std::printf("FAILED: out of memory\n");
             ++failed;

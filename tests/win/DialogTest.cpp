@@ -146,17 +146,17 @@ TEST_F(DialogTest, OpensOnTheLastValuesAndTakesTypedValuesByTheRules)
         EXPECT_EQ(Position(dialog, IDC_BIAS_SLIDER), 289);
         dd::TypeInto(dialog, IDC_GAMMA_EDIT, "3");
         EXPECT_EQ(Position(dialog, IDC_GAMMA_SLIDER), 0);
-        const int beeps = host.beeps;
+        const int beeps = host.imports.beeps;
         dd::TypeInto(dialog, IDC_GAMMA_EDIT, "3.5");  // "3" is taken, "3." and "3.5" too big
-        EXPECT_EQ(host.beeps, beeps + 1);
+        EXPECT_EQ(host.imports.beeps, beeps + 1);
         EXPECT_EQ(Position(dialog, IDC_GAMMA_SLIDER), 0);
         EXPECT_EQ(dd::TextOf(dialog, IDC_GAMMA_EDIT), "3.5");
         dd::TypeInto(dialog, IDC_CONTRAST_EDIT, "128.7");
         EXPECT_EQ(Position(dialog, IDC_CONTRAST_SLIDER), 126);
         EXPECT_EQ(dd::TextOf(dialog, IDC_CONTRAST_EDIT), "128.7");
-        const int before = host.beeps;
+        const int before = host.imports.beeps;
         dd::TypeInto(dialog, IDC_BIAS_EDIT, "0");
-        EXPECT_EQ(host.beeps, before + 1);
+        EXPECT_EQ(host.imports.beeps, before + 1);
         EXPECT_EQ(Position(dialog, IDC_BIAS_SLIDER), 289);
         dd::Click(dialog, IDOK);
     });
@@ -240,26 +240,26 @@ TEST_F(DialogTest, ZoomBeepsAtItsEndsAndTheViewsShowTheirImages)
 {
     Document d = Photo();
     RunReport report = RunDialog(d, [&](HWND dialog) {
-        ASSERT_GT(host.displayCount, 0);
-        const std::vector<uint8_t> original = host.lastDisplay.image.rgb;
+        ASSERT_GT(host.drawing.displayCount, 0);
+        const std::vector<uint8_t> original = host.drawing.lastDisplay.image.rgb;
         dd::Click(dialog, IDC_VIEW_MASK);
-        const DisplayedImage &mask = host.lastDisplay.image;
+        const DisplayedImage &mask = host.drawing.lastDisplay.image;
         bool grey = true;
         for (size_t i = 0; i + 2 < mask.rgb.size(); i += 3)
             grey = grey && mask.rgb[i] == mask.rgb[i + 1] && mask.rgb[i] == mask.rgb[i + 2];
         EXPECT_TRUE(grey);
         EXPECT_NE(mask.rgb, original);
         dd::Click(dialog, IDC_VIEW_ORIGINAL);
-        EXPECT_EQ(host.lastDisplay.image.rgb, original);
+        EXPECT_EQ(host.drawing.lastDisplay.image.rgb, original);
 
-        const int beeps = host.beeps;
+        const int beeps = host.imports.beeps;
         dd::Click(dialog, IDC_ZOOM_OUT);  // at 1
-        EXPECT_EQ(host.beeps, beeps + 1);
+        EXPECT_EQ(host.imports.beeps, beeps + 1);
         for (int i = 0; i < 6; ++i)
             dd::Click(dialog, IDC_ZOOM_IN);
-        EXPECT_EQ(host.beeps, beeps + 1);
+        EXPECT_EQ(host.imports.beeps, beeps + 1);
         dd::Click(dialog, IDC_ZOOM_IN);  // at 7
-        EXPECT_EQ(host.beeps, beeps + 2);
+        EXPECT_EQ(host.imports.beeps, beeps + 2);
         for (int i = 0; i < 4; ++i)
             dd::Click(dialog, IDC_ZOOM_OUT);
         dd::Click(dialog, IDC_VIEW_RESULT);
@@ -271,12 +271,12 @@ TEST_F(DialogTest, ZoomBeepsAtItsEndsAndTheViewsShowTheirImages)
     report = RunDialog(d, [&](HWND dialog) {
         EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_VIEW_ORIGINAL, BM_GETCHECK, 0, 0), BST_CHECKED);
         EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_VIEW_RESULT, BM_GETCHECK, 0, 0), BST_UNCHECKED);
-        const int beeps = host.beeps;
+        const int beeps = host.imports.beeps;
         for (int i = 0; i < 4; ++i)
             dd::Click(dialog, IDC_ZOOM_IN);
-        EXPECT_EQ(host.beeps, beeps);
+        EXPECT_EQ(host.imports.beeps, beeps);
         dd::Click(dialog, IDC_ZOOM_IN);
-        EXPECT_EQ(host.beeps, beeps + 1);
+        EXPECT_EQ(host.imports.beeps, beeps + 1);
         dd::Click(dialog, IDCANCEL);
     });
     EXPECT_EQ(report.result, 1);
@@ -333,8 +333,8 @@ TEST_F(DialogTest, HelpOpensThePageBesideTheModule)
     Document d = Photo();
     RunDialog(d, [&](HWND dialog) {
         dd::Click(dialog, IDC_HELP_BUTTON);
-        ASSERT_EQ(host.shellCalls.size(), 1u);
-        const ShellCall &call = host.shellCalls[0];
+        ASSERT_EQ(host.imports.shellCalls.size(), 1u);
+        const ShellCall &call = host.imports.shellCalls[0];
         EXPECT_EQ(call.owner, dialog);
         EXPECT_EQ(call.verb, "open");
         EXPECT_EQ(call.file, "Umbrolux.htm");
@@ -448,13 +448,13 @@ TEST_F(DialogTest, WorksWithoutPreviewBuffersOrDocumentDescription)
     for (int fault = 0; fault < 2; ++fault) {
         host.behaviour.failBufferAllocation = fault == 0;
         host.behaviour.noDocumentInfo = fault == 1;
-        host.displayCount = 0;
+        host.drawing.displayCount = 0;
         const RunReport report = RunDialog(d, [&](HWND dialog) {
             dd::Click(dialog, IDC_VIEW_MASK);
             dd::Click(dialog, IDC_ZOOM_IN);
             dd::TypeInto(dialog, IDC_GAMMA_EDIT, "2");
             EXPECT_EQ(Position(dialog, IDC_GAMMA_SLIDER), 1000) << fault;
-            EXPECT_EQ(host.displayCount, 0) << fault;  // the preview area stays empty
+            EXPECT_EQ(host.drawing.displayCount, 0) << fault;  // the preview area stays empty
             dd::Click(dialog, IDCANCEL);
         });
         EXPECT_EQ(report.result, 1) << fault;
@@ -495,7 +495,7 @@ TEST_F(DialogTest, ThePreviewOnTheScreenInEachView)
     RunDialog(photo, [&](HWND dialog) {
         for (int view : {IDC_VIEW_ORIGINAL, IDC_VIEW_MASK, IDC_VIEW_RESULT}) {
             dd::Click(dialog, view);
-            drawn.push_back(host.lastDisplay.image);
+            drawn.push_back(host.drawing.lastDisplay.image);
             Document shot;
             ASSERT_TRUE(dd::Screenshot(dialog, &shot));
             // The image and its frame, cut from the screen.
@@ -503,9 +503,9 @@ TEST_F(DialogTest, ThePreviewOnTheScreenInEachView)
             GetWindowRect(dialog, &window);
             POINT client = {0, 0};
             ClientToScreen(dialog, &client);
-            const int32_t left = client.x - window.left + host.lastDisplay.column - 3;
-            const int32_t top = client.y - window.top + host.lastDisplay.row - 3;
-            const DisplayedImage &image = host.lastDisplay.image;
+            const int32_t left = client.x - window.left + host.drawing.lastDisplay.column - 3;
+            const int32_t top = client.y - window.top + host.drawing.lastDisplay.row - 3;
+            const DisplayedImage &image = host.drawing.lastDisplay.image;
             Document cut = MakeDocument(image.width + 6, image.height + 6, 3, 8, plugInModeRGBColor);
             for (int32_t y = 0; y < cut.height; ++y)
                 for (int32_t x = 0; x < cut.width; ++x)

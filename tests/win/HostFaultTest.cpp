@@ -81,9 +81,9 @@ TEST_F(HostFaultTest, APreviewFailureDoesNotStopTheRun)
     // and the host refuses the scaled read.
     for (auto size : {std::pair<int32_t, int32_t>{1, 300}, {300, 1}}) {
         Document d = Photo(size.first, size.second);
-        host.beeps = 0;
+        host.imports.beeps = 0;
         ExpectCompleteRun(size.first == 1 ? "1 x 300" : "300 x 1", d);
-        EXPECT_GT(host.beeps, 0) << "the preview's read did not fail";
+        EXPECT_GT(host.imports.beeps, 0) << "the preview's read did not fail";
         float stored = 0;
         EXPECT_TRUE(ReadFilterFloat("Last bias", &stored));
     }
@@ -185,7 +185,7 @@ TEST_F(HostFaultTest, ThePreviewTakesNoLayoutFromTheRecord)
         Document d = Photo(160, 120);
         const RunReport report = RunDialog(d, [&](HWND dialog) {
             dd::Click(dialog, IDC_VIEW_RESULT);
-            shown[stale] = host.lastDisplay.image;
+            shown[stale] = host.drawing.lastDisplay.image;
             dd::Click(dialog, IDCANCEL);
         });
         EXPECT_EQ(report.result, 1);

@@ -1,8 +1,9 @@
 // The channel-ports suite: transfers between ports and the plug-in's memory,
 // scaled reads, and the host's named filters, with the faults that tests ask
 // for.
+#include "host/ChannelPorts.h"
+
 #include "host/FilterHost.h"
-#include "host/HostPort.h"
 #include "host/core/ChannelFilters.h"
 
 namespace {
@@ -20,13 +21,13 @@ std::string RectText(const VRect &r)
 HostPort *PortOf(PIChannelPort port)
 {
     FilterHost *host = FilterHost::Active();
-    return host != nullptr ? host->FindPort(port) : nullptr;
+    return host != nullptr ? host->ports.Find(port) : nullptr;
 }
 
 bool Fails(const std::string &call)
 {
     FilterHost *host = FilterHost::Active();
-    return host != nullptr && host->PortCallFails(call);
+    return host != nullptr && host->ports.CallFails(call);
 }
 
 void Log(const std::string &text)
@@ -157,7 +158,7 @@ extern "C" SPErr PI_CDECL PortNew(PIChannelPort *port, const VRect *rect, int32_
         return memFullErr;
     if (depth != 8 && depth != 16)
         return errUnsupportedDepth;
-    HostPort *p = host->NewPort(*rect, depth);
+    HostPort *p = host->ports.New(*rect, depth);
     if (p == nullptr)
         return memFullErr;
     *port = p;
@@ -169,7 +170,7 @@ extern "C" SPErr PI_CDECL PortDispose(PIChannelPort *port)
     FilterHost *host = FilterHost::Active();
     if (host == nullptr || port == nullptr)
         return paramErr;
-    if (!host->DisposePort(*port))
+    if (!host->ports.Dispose(*port))
         return errUnknownPort;
     *port = nullptr;
     return noErr;
@@ -242,7 +243,7 @@ extern "C" SPErr PI_CDECL PortRestore(PIChannelPort, VRect *) { return kNotImple
 
 } // namespace
 
-const PSChannelPortsSuite3 &ChannelPortsSuite()
+const PSChannelPortsSuite3 &ChannelPorts::Suite()
 {
     static const PSChannelPortsSuite3 suite = {
         PortCountLevels, PortGetDepth,        PortGetDataBounds,     PortGetWriteLimit,  PortGetTilingGrid,
@@ -251,4 +252,87 @@ const PSChannelPortsSuite3 &ChannelPortsSuite()
         PortSupportsOperation, PortApplyOperation, PortAddOperation, PortRemoveOperation, PortNewCopyOnWrite,
         PortFreeze,         PortRestore};
     return suite;
+}
+
+HostPort *ChannelPorts::AddDocumentPlane(const std::string &name, const RasterView &view)
+{
+    auto port = std::make_unique<HostPort>();
+    port->name = name;
+    port->view = view;
+    ports_.push_back(std::move(port));
+    return ports_.back().get();
+}
+
+void ChannelPorts::DropDocumentPorts()
+{
+    for (auto it = ports_.begin(); it != ports_.end();)
+        it = (*it)->createdByPlugin ? it + 1 : ports_.erase(it);
+}
+
+void ChannelPorts::DocumentChanged()
+{
+    for (const auto &port : ports_)
+        if (!port->createdByPlugin)
+            port->pyramid.Clear();
+}
+
+void ChannelPorts::CollectLeaks(std::vector<std::string> *leaks)
+{
+    for (auto it = ports_.begin(); it != ports_.end();) {
+        if ((*it)->createdByPlugin) {
+            leaks->push_back("channel port \"" + (*it)->name + "\" not disposed");
+            it = ports_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+HostPort *ChannelPorts::Find(PIChannelPort port) const
+{
+    for (const auto &p : ports_)
+        if (p.get() == port)
+            return p.get();
+    return nullptr;
+}
+
+HostPort *ChannelPorts::New(const VRect &rect, int32_t depth)
+{
+    const int64_t width = int64_t(rect.right) - rect.left;
+    const int64_t height = int64_t(rect.bottom) - rect.top;
+    if (width < 0 || height < 0 || width * height > (int64_t(1) << 31))
+        return nullptr;
+    auto port = std::make_unique<HostPort>();
+    port->name = "scratch " + std::to_string(ports_.size());
+    port->own = Raster(rect, depth);
+    port->view = port->own.View();
+    port->writable = true;
+    port->createdByPlugin = true;
+    host_.Log(EventKind::Port, "new " + std::to_string(width) + "x" + std::to_string(height) + " depth " +
+                                   std::to_string(depth));
+    ports_.push_back(std::move(port));
+    return ports_.back().get();
+}
+
+bool ChannelPorts::Dispose(PIChannelPort port)
+{
+    for (auto it = ports_.begin(); it != ports_.end(); ++it)
+        if (it->get() == port && (*it)->createdByPlugin) {
+            host_.Log(EventKind::Port, "dispose " + (*it)->name);
+            ports_.erase(it);
+            return true;
+        }
+    host_.Log(EventKind::Failure, "dispose of an unknown port");
+    return false;
+}
+
+bool ChannelPorts::CallFails(const std::string &call)
+{
+    const int count = ++callCounts_[call];
+    const auto &faults = host_.behaviour.portFaults;
+    auto fault = faults.find(call);
+    const bool fails = fault != faults.end() && (fault->second == 0 || fault->second == count);
+    if (fails)
+        host_.Log(EventKind::Port, call + " failed as asked");
+    return fails;
 }

@@ -1,0 +1,182 @@
+#include "host/TileDelivery.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "host/FilterHost.h"
+
+namespace {
+
+extern "C" Boolean PI_CDECL HostAbort()
+{
+    FilterHost *host = FilterHost::Active();
+    return host != nullptr ? host->tiles.Abort() : 0;
+}
+
+extern "C" void PI_CDECL HostProgress(int32_t done, int32_t total)
+{
+    if (FilterHost *host = FilterHost::Active())
+        host->tiles.Progress(done, total);
+}
+
+extern "C" OSErr PI_CDECL HostAdvanceState()
+{
+    FilterHost *host = FilterHost::Active();
+    return host != nullptr ? host->tiles.Advance() : OSErr(genericErr);
+}
+
+bool Empty(const Rect &r)
+{
+    return r.bottom <= r.top || r.right <= r.left;
+}
+
+bool Inside(const Rect &r, int32_t width, int32_t height)
+{
+    return r.top >= 0 && r.left >= 0 && r.bottom <= height && r.right <= width && r.top <= r.bottom &&
+           r.left <= r.right;
+}
+
+} // namespace
+
+void TileDelivery::Serve(FilterRecord &record, Document *document)
+{
+    document_ = document;
+    abortCalls_ = 0;
+    advanceCalls_ = 0;
+    pendingOut_ = Rect();
+    const std::string &missing = host_.behaviour.missingEntry;
+    record.advanceState = missing == "advanceState" ? nullptr : HostAdvanceState;
+    record.progressProc = missing == "progressProc" ? nullptr : HostProgress;
+    record.abortProc = missing == "abortProc" ? nullptr : HostAbort;
+}
+
+void TileDelivery::Commit()
+{
+    if (document_ == nullptr || Empty(pendingOut_) || outBuffer_.empty())
+        return;
+    const int32_t sampleBytes = document_->depth == 16 ? 2 : 1;
+    const int32_t planes = pendingHi_ - pendingLo_ + 1;
+    const int32_t width = pendingOut_.right - pendingOut_.left;
+    const uint16_t full = uint16_t(document_->MaxSample());  // the host's range ends at its full scale
+    for (int32_t y = pendingOut_.top; y < pendingOut_.bottom; ++y) {
+        const uint8_t *row = outBuffer_.data() + size_t(y - pendingOut_.top) * size_t(pendingRowBytes_);
+        for (int32_t p = 0; p < planes; ++p) {
+            uint16_t *to = &document_->At(pendingLo_ + p, pendingOut_.left, y);
+            if (sampleBytes == 2) {
+                const uint16_t *from = reinterpret_cast<const uint16_t *>(row) + p;
+                for (int32_t x = 0; x < width; ++x)
+                    to[x] = std::min(from[size_t(x) * planes], full);
+            } else {
+                const uint8_t *from = row + p;
+                for (int32_t x = 0; x < width; ++x)
+                    to[x] = from[size_t(x) * planes];
+            }
+        }
+    }
+    host_.ports.DocumentChanged();
+    pendingOut_ = Rect();
+}
+
+OSErr TileDelivery::Advance()
+{
+    host_.DialogClosed();
+    FilterHost::Stopwatch stopwatch(&host_.timing.tileDelivery);
+    ++advanceCalls_;
+    Commit();
+    FilterRecord &r = host_.Record();
+    host_.Log(EventKind::Advance, "in " + RectText(r.inRect) + " out " + RectText(r.outRect) + " mask " +
+                                      RectText(r.maskRect) + " planes " + std::to_string(r.inLoPlane) + ".." +
+                                      std::to_string(r.inHiPlane));
+    if (document_ == nullptr)
+        return genericErr;
+    const HostBehaviour &behaviour = host_.behaviour;
+    if (behaviour.failAdvanceOn > 0 && advanceCalls_ == behaviour.failAdvanceOn) {
+        host_.Log(EventKind::Advance, "failed as asked");
+        return behaviour.advanceError;
+    }
+    const int32_t w = document_->width, h = document_->height, count = document_->PlaneCount();
+    const bool planesOk = r.inLoPlane >= 0 && r.inLoPlane <= r.inHiPlane && r.inHiPlane < count &&
+                          r.outLoPlane >= 0 && r.outLoPlane <= r.outHiPlane && r.outHiPlane < count;
+    if (!Inside(r.inRect, w, h) || !Inside(r.outRect, w, h) || (r.haveMask && !Inside(r.maskRect, w, h)) ||
+        (!planesOk && !(Empty(r.inRect) && Empty(r.outRect)))) {
+        host_.Log(EventKind::Failure, "advanceState with a rectangle or planes outside the document");
+        return paramErr;
+    }
+
+    const int32_t sampleBytes = document_->depth == 16 ? 2 : 1;
+    auto deliver = [&](const Rect &rect, int16_t lo, int16_t hi, std::vector<uint8_t> *buffer, void **data,
+                       int32_t *rowBytes) {
+        if (Empty(rect)) {
+            *data = nullptr;
+            *rowBytes = 0;
+            return;
+        }
+        const int32_t planes = hi - lo + 1;
+        // Padding comes in whole samples, as a real host's rows are aligned.
+        const int32_t padding = (behaviour.rowPadding + sampleBytes - 1) / sampleBytes * sampleBytes;
+        *rowBytes = (rect.right - rect.left) * planes * sampleBytes + padding;
+        buffer->assign(size_t(*rowBytes) * size_t(rect.bottom - rect.top), 0xCD);
+        const int32_t width = rect.right - rect.left;
+        for (int32_t y = rect.top; y < rect.bottom; ++y) {
+            uint8_t *row = buffer->data() + size_t(y - rect.top) * size_t(*rowBytes);
+            for (int32_t p = 0; p < planes; ++p) {
+                const uint16_t *from = &document_->At(lo + p, rect.left, y);
+                if (sampleBytes == 2) {
+                    uint16_t *to = reinterpret_cast<uint16_t *>(row) + p;
+                    for (int32_t x = 0; x < width; ++x)
+                        to[size_t(x) * planes] = from[x];
+                } else {
+                    uint8_t *to = row + p;
+                    for (int32_t x = 0; x < width; ++x)
+                        to[size_t(x) * planes] = uint8_t(from[x]);
+                }
+            }
+        }
+        *data = buffer->data();
+    };
+    deliver(r.inRect, r.inLoPlane, r.inHiPlane, &inBuffer_, &r.inData, &r.inRowBytes);
+    deliver(r.outRect, r.outLoPlane, r.outHiPlane, &outBuffer_, &r.outData, &r.outRowBytes);
+    if (behaviour.nullTileBuffers) {
+        host_.Log(EventKind::Advance, "delivered no buffers as asked");
+        r.inData = r.outData = nullptr;
+    }
+    r.inColumnBytes = (r.inHiPlane - r.inLoPlane + 1) * sampleBytes;
+    r.outColumnBytes = (r.outHiPlane - r.outLoPlane + 1) * sampleBytes;
+
+    if (r.haveMask && !Empty(r.maskRect) && !document_->selection.empty()) {
+        const Rect &m = r.maskRect;
+        r.maskRowBytes = (m.right - m.left) + behaviour.rowPadding;
+        maskBuffer_.assign(size_t(r.maskRowBytes) * size_t(m.bottom - m.top), 0xCD);
+        for (int32_t y = m.top; y < m.bottom; ++y)
+            std::memcpy(maskBuffer_.data() + size_t(y - m.top) * size_t(r.maskRowBytes),
+                        document_->selection.data() + size_t(y) * size_t(w) + size_t(m.left), size_t(m.right - m.left));
+        r.maskData = maskBuffer_.data();
+    } else {
+        r.maskData = nullptr;
+        r.maskRowBytes = 0;
+    }
+
+    pendingOut_ = r.outRect;
+    pendingLo_ = r.outLoPlane;
+    pendingHi_ = r.outHiPlane;
+    pendingRowBytes_ = r.outRowBytes;
+    return noErr;
+}
+
+Boolean TileDelivery::Abort()
+{
+    ++abortCalls_;
+    const HostBehaviour &behaviour = host_.behaviour;
+    if (behaviour.escapeCancels && (GetAsyncKeyState(VK_ESCAPE) & 0x8000) != 0)
+        return 1;
+    return behaviour.abortAfter > 0 && abortCalls_ >= behaviour.abortAfter ? 1 : 0;
+}
+
+void TileDelivery::Progress(int32_t done, int32_t total)
+{
+    host_.Log(EventKind::Progress, std::to_string(done) + "/" + std::to_string(total));
+    if (host_.onProgress)
+        host_.onProgress(done, total);
+}

@@ -1,0 +1,46 @@
+// Delivering tiles: the record's advanceState, which copies the requested
+// rectangles of the document into interleaved buffers laid out as the record
+// says, and commits the plug-in's output of the previous tile into the
+// document; with the progress and abort callbacks that go with it.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "plugin/HostInterface.h"
+
+class FilterHost;
+struct Document;
+
+class TileDelivery {
+public:
+    explicit TileDelivery(FilterHost &host) : host_(host) {}
+    TileDelivery(const TileDelivery &) = delete;
+    TileDelivery &operator=(const TileDelivery &) = delete;
+
+    // Puts advanceState, progress and abort into the record (less whatever
+    // the host's behaviour takes away) and starts delivering from the
+    // document.
+    void Serve(FilterRecord &record, Document *document);
+    void Stop() { document_ = nullptr; }
+    // Writes the output of the last tile into the document (after the
+    // plug-in returns, as the next advanceState would).
+    void Commit();
+
+    // The callbacks' work.
+    OSErr Advance();
+    Boolean Abort();
+    void Progress(int32_t done, int32_t total);
+
+private:
+    FilterHost &host_;
+    Document *document_ = nullptr;
+    int abortCalls_ = 0;
+    int advanceCalls_ = 0;
+    // The tile buffers of the last advanceState, and the output waiting to
+    // be committed into the document.
+    std::vector<uint8_t> inBuffer_, outBuffer_, maskBuffer_;
+    Rect pendingOut_{};
+    int16_t pendingLo_ = 0, pendingHi_ = -1;
+    int32_t pendingRowBytes_ = 0;
+};
