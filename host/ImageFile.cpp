@@ -4,6 +4,7 @@
 #include <wincodec.h>
 
 #include <algorithm>
+#include <functional>
 #include <cwctype>
 #include <vector>
 
@@ -130,9 +131,13 @@ std::wstring LowerExtension(const std::string &path)
     return ext;
 }
 
+// Rows are handed to the encoder a strip at a time, so that no second copy
+// of the whole image is ever held beside the document.
+const UINT kStripRows = 64;
+
 HRESULT Encode(IWICImagingFactory *factory, IStream *stream, const GUID &container,
                const WICPixelFormatGUID &format, UINT width, UINT height, UINT stride,
-               std::vector<uint8_t> *pixels)
+               const std::function<void(UINT top, UINT rows, uint8_t *strip)> &fill)
 {
     ComPtr<IWICBitmapEncoder> encoder;
     ComPtr<IWICBitmapFrameEncode> frame;
@@ -148,8 +153,14 @@ HRESULT Encode(IWICImagingFactory *factory, IStream *stream, const GUID &contain
         return hr;
     if (accepted != format)
         return WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
-    if (FAILED(hr = frame->WritePixels(height, stride, UINT(pixels->size()), pixels->data())) ||
-        FAILED(hr = frame->Commit()))
+    std::vector<uint8_t> strip(size_t(stride) * std::min(kStripRows, height));
+    for (UINT top = 0; top < height; top += kStripRows) {
+        const UINT rows = std::min(kStripRows, height - top);
+        fill(top, rows, strip.data());
+        if (FAILED(hr = frame->WritePixels(rows, stride, stride * rows, strip.data())))
+            return hr;
+    }
+    if (FAILED(hr = frame->Commit()))
         return hr;
     return encoder->Commit();
 }
@@ -163,7 +174,7 @@ bool PngEncoderSkipsByteSwap(IWICImagingFactory *factory)
     if (answer >= 0)
         return answer == 1;
     answer = 0;
-    std::vector<uint8_t> pixel = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
+    const uint8_t pixel[6] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
     std::vector<uint8_t> memory(4096);
     ComPtr<IWICStream> stream;
     ComPtr<IWICBitmapDecoder> decoder;
@@ -173,7 +184,7 @@ bool PngEncoderSkipsByteSwap(IWICImagingFactory *factory)
     if (SUCCEEDED(factory->CreateStream(stream.Out())) &&
         SUCCEEDED(stream->InitializeFromMemory(memory.data(), DWORD(memory.size()))) &&
         SUCCEEDED(Encode(factory, stream.Get(), GUID_ContainerFormatPng, GUID_WICPixelFormat48bppRGB, 1,
-                         1, 6, &pixel)) &&
+                         1, 6, [&](UINT, UINT, uint8_t *strip) { std::copy(pixel, pixel + 6, strip); })) &&
         SUCCEEDED(stream->Seek(zero, STREAM_SEEK_SET, nullptr)) &&
         SUCCEEDED(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand,
                                                    decoder.Out())) &&
@@ -288,25 +299,37 @@ bool LoadImageFile(const std::string &path, Document *document, std::string *err
 
     const UINT sampleBytes = sixteen ? 2 : 1;
     const UINT stride = width * UINT(outChannels) * sampleBytes;
-    std::vector<uint8_t> pixels(size_t(stride) * height);
-    if (FAILED(hr = source->CopyPixels(nullptr, stride, UINT(pixels.size()), pixels.data())))
-        return Fail(error, "cannot read " + path + ": " + DecodingFailure(hr), hr);
-
     const int32_t planeCount = grey ? 1 : (alpha || cmyk ? 4 : 3);
     const int16_t mode = cmyk   ? (sixteen ? plugInModeCMYK64 : plugInModeCMYKColor)
                          : grey ? (sixteen ? plugInModeGray16 : plugInModeGrayScale)
                                 : (sixteen ? plugInModeRGB48 : plugInModeRGBColor);
     *document = MakeDocument(int32_t(width), int32_t(height), planeCount, sixteen ? 16 : 8, mode);
     document->hasTransparency = alpha && !grey;
-    for (UINT y = 0; y < height; ++y) {
-        const uint8_t *row = pixels.data() + size_t(y) * stride;
-        for (UINT x = 0; x < width; ++x)
+    // A strip at a time: the document is the only whole copy of the image.
+    std::vector<uint8_t> strip(size_t(stride) * std::min(kStripRows, height));
+    for (UINT top = 0; top < height; top += kStripRows) {
+        const UINT rows = std::min(kStripRows, height - top);
+        const WICRect rect = {0, INT(top), INT(width), INT(rows)};
+        if (FAILED(hr = source->CopyPixels(&rect, stride, stride * rows, strip.data()))) {
+            *document = Document();
+            return Fail(error, "cannot read " + path + ": " + DecodingFailure(hr), hr);
+        }
+        for (UINT r = 0; r < rows; ++r) {
+            const uint8_t *row = strip.data() + size_t(r) * stride;
+            const int32_t y = int32_t(top + r);
             for (int32_t p = 0; p < planeCount; ++p) {
                 const int32_t c = bgr && p < 3 ? 2 - p : p;
-                const uint8_t *s = row + (size_t(x) * outChannels + size_t(c)) * sampleBytes;
-                document->At(p, int32_t(x), int32_t(y)) =
-                    sixteen ? FileToHost16(uint16_t(s[0] | (s[1] << 8))) : s[0];
+                uint16_t *to = &document->At(p, 0, y);
+                const uint8_t *s = row + size_t(c) * sampleBytes;
+                const size_t step = size_t(outChannels) * sampleBytes;
+                if (sixteen)
+                    for (UINT x = 0; x < width; ++x, s += step)
+                        to[x] = FileToHost16(uint16_t(s[0] | (s[1] << 8)));
+                else
+                    for (UINT x = 0; x < width; ++x, s += step)
+                        to[x] = s[0];
             }
+        }
     }
     return true;
 }
@@ -336,24 +359,27 @@ bool SaveImageFile(const std::string &path, const Document &document, std::strin
     const bool bgr = !grey && !sixteen;
     const UINT sampleBytes = sixteen ? 2 : 1;
     const UINT stride = UINT(document.width) * UINT(channels) * sampleBytes;
-    std::vector<uint8_t> pixels(size_t(stride) * size_t(document.height));
-    for (int32_t y = 0; y < document.height; ++y)
-        for (int32_t x = 0; x < document.width; ++x)
+    const bool swapBytes = sixteen && container == GUID_ContainerFormatPng && PngEncoderSkipsByteSwap(factory.Get());
+    auto fill = [&](UINT top, UINT rows, uint8_t *strip) {
+        for (UINT r = 0; r < rows; ++r) {
+            uint8_t *row = strip + size_t(r) * stride;
             for (int c = 0; c < channels; ++c) {
-                uint8_t *d = pixels.data() + size_t(y) * stride + (size_t(x) * channels + size_t(c)) * sampleBytes;
-                const uint16_t v = document.At(bgr ? 2 - c : c, x, y);
-                if (sixteen) {
-                    const uint16_t f = HostToFile16(v);
-                    d[0] = uint8_t(f & 0xFF);
-                    d[1] = uint8_t(f >> 8);
-                } else {
-                    d[0] = uint8_t(v);
-                }
+                const uint16_t *from = document.planes[size_t(bgr ? 2 - c : c)].data() +
+                                       size_t(top + r) * size_t(document.width);
+                uint8_t *d = row + size_t(c) * sampleBytes;
+                const size_t step = size_t(channels) * sampleBytes;
+                if (sixteen)
+                    for (int32_t x = 0; x < document.width; ++x, d += step) {
+                        const uint16_t f = HostToFile16(from[x]);
+                        d[swapBytes ? 1 : 0] = uint8_t(f & 0xFF);
+                        d[swapBytes ? 0 : 1] = uint8_t(f >> 8);
+                    }
+                else
+                    for (int32_t x = 0; x < document.width; ++x, d += step)
+                        d[0] = uint8_t(from[x]);
             }
-
-    if (sixteen && container == GUID_ContainerFormatPng && PngEncoderSkipsByteSwap(factory.Get()))
-        for (size_t i = 0; i + 1 < pixels.size(); i += 2)
-            std::swap(pixels[i], pixels[i + 1]);
+        }
+    };
 
     ComPtr<IWICStream> stream;
     HRESULT hr;
@@ -361,7 +387,7 @@ bool SaveImageFile(const std::string &path, const Document &document, std::strin
         FAILED(hr = stream->InitializeFromFilename(Widen(path).c_str(), GENERIC_WRITE)))
         return Fail(error, "cannot write " + path, hr);
     if (FAILED(hr = Encode(factory.Get(), stream.Get(), container, format, UINT(document.width),
-                           UINT(document.height), stride, &pixels))) {
+                           UINT(document.height), stride, fill))) {
         stream.Reset();
         DeleteFileW(Widen(path).c_str());
         return Fail(error, "cannot encode " + path, hr);

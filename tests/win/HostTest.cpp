@@ -210,7 +210,8 @@ TEST(HostCommandLine, AnswersBadInputWithOneLineAndAFailureStatus)
 
 TEST(ImageFiles, SixteenBitSamplesSurviveASaveAndALoad)
 {
-    Document d = MakeDocument(7, 5, 3, 16, plugInModeRGB48);
+    // Tall enough that files are read and written in several strips of rows.
+    Document d = MakeDocument(7, 150, 3, 16, plugInModeRGB48);
     FillTestPattern(&d, 3);
     d.At(0, 0, 0) = 0;
     d.At(1, 0, 0) = kHost16BitMax;
