@@ -17,7 +17,7 @@ packages=(
   cmake ninja-build g++ make pkg-config
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   mingw-w64-tools binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  googletest
+  googletest zlib1g-dev libz-mingw-w64-dev
   wine wine32:i386 wine64
   xvfb
   python3 zip
