@@ -33,7 +33,9 @@ void Usage()
                  "                 [--mask-view PNG] [--bias B] [--gamma G] [--contrast C] [--tile WxH]\n"
                  "                 [--selection MASK]\n"
                  "  filterhost batch MODULE OUTDIR FILE-OR-FOLDER... [--set ... | --ok] [--bias B] [--gamma G]\n"
-                 "                 [--contrast C] [--tile WxH]\n"
+                 "                 [--contrast C] [--tile WxH] [--jobs N]\n"
+                 "  filterhost file MODULE IMAGE OUT [--set ... | --ok] [--bias B] [--gamma G] [--contrast C]\n"
+                 "                 [--tile WxH]\n"
                  "  filterhost convert IMAGE OUT [--depth 8|16]\n"
                  "IMAGE and OUT are PNG or TIFF files, 8 or 16 bits per sample. --set types the\n"
                  "values into the filter's dialog and presses OK; --ok presses OK on the values\n"
@@ -42,8 +44,10 @@ void Usage()
                  "--contrast set the last values the dialog starts from; --tile sets the host's\n"
                  "tile size (256x256 by default); MASK is a grey image of the same size, white\n"
                  "where the image is selected. batch filters every file given and every image\n"
-                 "in each folder given into OUTDIR, loading the module once: the first file's\n"
-                 "dialog sets the values, the others repeat them.\n");
+                 "in each folder given into OUTDIR: the first file's dialog sets the values, the\n"
+                 "others repeat them, N files at once (one per processor unless --jobs says\n"
+                 "otherwise), each in a process of its own when N is above 1. file filters one\n"
+                 "file as batch does and prints batch's line for it.\n");
 }
 
 const char *SelectorWord(int16_t selector)
@@ -90,7 +94,9 @@ struct RunOptions {
     std::string module, image, out, selection, screenshot, maskView;
     // What --set types into the dialog's edits: (edit id, text).
     std::vector<std::pair<int, std::string>> typed;
+    std::string setSpec;  // --set's text, for the processes of a batch
     bool hasSet = false;
+    int jobs = 0;  // files filtered at once by a batch; 0: one per processor
     std::vector<std::string> positional;
     // What --bias, --gamma and --contrast store as the last values.
     std::vector<std::pair<const umbrolux::ToneControl *, float>> lastValues;
@@ -146,10 +152,17 @@ bool ParseRun(int argc, char **argv, RunOptions *o)
             o->screenshot = argv[++i];
         else if (a == "--mask-view" && hasValue)
             o->maskView = argv[++i];
-        else if (a == "--ok")
+        else if (a == "--jobs" && hasValue) {
+            char *end = nullptr;
+            const long jobs = std::strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end != '\0' || jobs < 1 || jobs > 64)
+                return false;
+            o->jobs = int(jobs);
+        } else if (a == "--ok")
             o->hasSet = true;
         else if (a == "--set" && hasValue) {
-            if (!ParseSet(argv[++i], &o->typed))
+            o->setSpec = argv[++i];
+            if (!ParseSet(o->setSpec, &o->typed))
                 return false;
             o->hasSet = true;
         }
@@ -399,14 +412,213 @@ int Run(const RunOptions &o)
     return Finish(report);
 }
 
-// Many files through one loaded module: the first file's dialog sets the
-// values (typed with --set, accepted with --ok, or by the person at the
-// display), every later file runs with them, as the host's "repeat the last
-// filter" does. A file that fails is reported and the others go on; only the
+// How one file of a batch ended.
+enum class FileEnd { Filtered, Failed, Cancelled };
+
+// One file of a batch through the loaded module, with the dialog handled as
+// a batch handles it: typed into (--set) or accepted (--ok) until a dialog
+// has been shown, left to the person at the display when neither was given,
+// and accepted on the values it shows once one has been. *line is what the
+// batch prints for the file.
+FileEnd BatchFile(FilterHost &host, const RunOptions &o, const std::string &file, const std::string &out,
+                  bool *dialogShown, std::string *line)
+{
+    const double started = FilterHost::Now();
+    bool dialogSeen = false;
+    if (!*dialogShown && o.hasSet) {
+        host.windows.dialogHandler = [&](HWND dialog) {
+            dialogSeen = true;
+            TypeValues(dialog, o);
+            dialog_driver::Click(dialog, IDOK);
+        };
+    } else if (!*dialogShown) {
+        host.windows.dialogHandler = [&](HWND) { dialogSeen = true; };
+        host.behaviour.openShell = true;
+    } else {
+        host.windows.dialogHandler = [](HWND dialog) { dialog_driver::Click(dialog, IDOK); };
+    }
+    // Running out of memory fails this file alone; the others go on.
+    try {
+        std::string error;
+        FileJob job(file, out);
+        FileJob::Outcome outcome = FileJob::Outcome::Pending;
+        const bool done = job.Check(&error) && job.Load(&error) &&
+                          (outcome = job.Filter(host, &error)) == FileJob::Outcome::Completed && job.Write(&error);
+        // The first dialog sets the values; a file refused before any
+        // dialog leaves the next one to show it.
+        *dialogShown = *dialogShown || dialogSeen;
+        char text[64];
+        if (done) {
+            const Document &d = job.Loaded();
+            std::snprintf(text, sizeof text, "%d x %d, %s, %d-bit -> ", d.width, d.height, ImageModeName(d.mode),
+                          d.depth);
+            *line = text + job.Out();
+            std::snprintf(text, sizeof text, " (%.2f s)", FilterHost::Now() - started);
+            *line += text;
+            return FileEnd::Filtered;
+        }
+        if (outcome == FileJob::Outcome::Cancelled) {
+            *line = "cancelled; the batch stops here";
+            return FileEnd::Cancelled;
+        }
+        *line = "FAILED: " + error;
+    } catch (const std::bad_alloc &) {
+        *line = "FAILED: out of memory";
+    }
+    return FileEnd::Failed;
+}
+
+// `file`: one file as a batch filters it, in a process of its own; prints the
+// batch's line for it. Exit status 0 filtered, 1 failed, 3 cancelled.
+int OneFile(const RunOptions &o)
+{
+    FilterHost host;
+    std::string error;
+    if (!host.Load(o.module, &error)) {
+        std::printf("FAILED: %s\n", error.c_str());
+        return 1;
+    }
+    Prepare(&host, o);
+    bool dialogShown = false;
+    std::string line;
+    const FileEnd end = BatchFile(host, o, o.image, o.out, &dialogShown, &line);
+    std::printf("%s\n", line.c_str());
+    return end == FileEnd::Filtered ? 0 : end == FileEnd::Cancelled ? 3 : 1;
+}
+
+std::string Quoted(const std::string &text)
+{
+    return "\"" + text + "\"";
+}
+
+// A `file` process for one file of the batch, its output read through a pipe.
+struct Worker {
+    size_t index = 0;
+    PROCESS_INFORMATION process{};
+    HANDLE output = nullptr;
+    std::string text;
+
+    bool Start(const std::string &commandLine)
+    {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE writeEnd = nullptr;
+        if (!CreatePipe(&output, &writeEnd, &inherit, 0))
+            return false;
+        SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = writeEnd;
+        startup.hStdError = writeEnd;
+        std::vector<char> line(commandLine.begin(), commandLine.end());
+        line.push_back('\0');
+        const BOOL started =
+            CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+        CloseHandle(writeEnd);
+        if (!started) {
+            CloseHandle(output);
+            output = nullptr;
+        }
+        return started != FALSE;
+    }
+
+    // Reads what is waiting in the pipe (the process writes one line, so
+    // the pipe never fills), and everything once it has ended.
+    void Drain()
+    {
+        DWORD available = 0;
+        while (PeekNamedPipe(output, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+            char buffer[4096];
+            DWORD got = 0;
+            if (!ReadFile(output, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr) || got == 0)
+                break;
+            text.append(buffer, got);
+        }
+    }
+
+    // The exit status, once it has ended.
+    DWORD Finish()
+    {
+        Drain();
+        DWORD status = 1;
+        GetExitCodeProcess(process.hProcess, &status);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+        CloseHandle(output);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        return status;
+    }
+};
+
+// The files from `first` on, each in a `file` process of its own, `jobs` at
+// a time. Lines are printed as files end. A cancel lets the running files
+// end and starts no more.
+void BatchInProcesses(const RunOptions &o, const std::vector<std::string> &files,
+                      const std::vector<std::string> &outputs, size_t first, int *filtered, int *failed,
+                      bool *cancelled)
+{
+    char self[MAX_PATH * 2] = {};
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string options = o.hasSet ? (o.setSpec.empty() ? " --ok" : " --set " + Quoted(o.setSpec)) : " --ok";
+    options += " --tile " + std::to_string(o.tileWidth) + "x" + std::to_string(o.tileHeight);
+    std::vector<Worker> running;
+    size_t next = first;
+    while (next < files.size() || !running.empty()) {
+        while (!*cancelled && next < files.size() && running.size() < size_t(o.jobs)) {
+            Worker worker;
+            worker.index = next;
+            const std::string commandLine = Quoted(self) + " file " + Quoted(o.module) + " " + Quoted(files[next]) +
+                                            " " + Quoted(outputs[next]) + options;
+            if (worker.Start(commandLine)) {
+                running.push_back(worker);
+            } else {
+                std::printf("[%zu/%zu] %s: FAILED: cannot start a process (error %lu)\n", next + 1, files.size(),
+                            files[next].c_str(), GetLastError());
+                ++*failed;
+            }
+            ++next;
+        }
+        if (*cancelled && running.empty())
+            break;
+        if (running.empty())
+            continue;
+        std::vector<HANDLE> handles;
+        for (const Worker &w : running)
+            handles.push_back(w.process.hProcess);
+        // A short wait, so that the pipes are read while the processes run.
+        const DWORD woke = WaitForMultipleObjects(DWORD(handles.size()), handles.data(), FALSE, 200);
+        for (Worker &w : running)
+            w.Drain();
+        if (woke >= WAIT_OBJECT_0 + handles.size())
+            continue;
+        Worker done = running[woke - WAIT_OBJECT_0];
+        running.erase(running.begin() + long(woke - WAIT_OBJECT_0));
+        const DWORD status = done.Finish();
+        std::printf("[%zu/%zu] %s: %s\n", done.index + 1, files.size(), files[done.index].c_str(),
+                    done.text.empty() ? "FAILED: the process ended without a word" : done.text.c_str());
+        std::fflush(stdout);
+        if (status == 0)
+            ++*filtered;
+        else if (status == 3)
+            *cancelled = true;
+        else
+            ++*failed;
+    }
+}
+
+// Many files through the module: the first file's dialog sets the values
+// (typed with --set, accepted with --ok, or by the person at the display),
+// every later file runs with them. With one job the module is loaded once
+// and later files repeat the filter, as a host's "repeat the last filter"
+// does; with more, each file runs in a process of its own whose dialog is
+// accepted on the same values (typed again, or the last values the first
+// dialog left). A file that fails is reported and the others go on; only the
 // person's cancel stops the batch.
 int Batch(const RunOptions &o)
 {
-    const std::string &module = o.positional[0], &outDir = o.positional[1];
+    const std::string &outDir = o.positional[1];
     const std::vector<std::string> files =
         ExpandInputs(std::vector<std::string>(o.positional.begin() + 2, o.positional.end()));
     if (files.empty()) {
@@ -421,7 +633,7 @@ int Batch(const RunOptions &o)
     }
     FilterHost host;
     std::string error;
-    if (!host.Load(module, &error)) {
+    if (!host.Load(o.module, &error)) {
         std::fprintf(stderr, "filterhost: %s\n", error.c_str());
         return 2;
     }
@@ -432,50 +644,22 @@ int Batch(const RunOptions &o)
     int filtered = 0, failed = 0;
     bool dialogShown = false, cancelled = false;
     const std::vector<std::string> outputs = OutputNames(files, outDir);
-    for (size_t index = 0; index < files.size() && !cancelled; ++index) {
-        const double fileStarted = FilterHost::Now();
+    size_t index = 0;
+    // Here, one after another: every file with one job; with more, the files
+    // up to the first dialog when the person chooses the values in it.
+    for (; index < files.size() && !cancelled && (o.jobs <= 1 || (!o.hasSet && !dialogShown)); ++index) {
         std::printf("[%zu/%zu] %s: ", index + 1, files.size(), files[index].c_str());
         std::fflush(stdout);
-        bool dialogSeen = false;
-        if (!dialogShown && o.hasSet) {
-            host.windows.dialogHandler = [&](HWND dialog) {
-                dialogSeen = true;
-                TypeValues(dialog, o);
-                dialog_driver::Click(dialog, IDOK);
-            };
-        } else if (!dialogShown) {
-            host.windows.dialogHandler = [&](HWND) { dialogSeen = true; };
-            host.behaviour.openShell = true;
-        } else {
-            host.windows.dialogHandler = [](HWND dialog) { dialog_driver::Click(dialog, IDOK); };
-        }
-        // Running out of memory fails this file alone; the others go on.
-        try {
-            FileJob job(files[index], outputs[index]);
-            FileJob::Outcome outcome = FileJob::Outcome::Pending;
-            const bool done = job.Check(&error) && job.Load(&error) &&
-                              (outcome = job.Filter(host, &error)) == FileJob::Outcome::Completed &&
-                              job.Write(&error);
-            // The first dialog sets the values; a file refused before any
-            // dialog leaves the next one to show it.
-            dialogShown = dialogShown || dialogSeen;
-            if (done) {
-                ++filtered;
-                const Document &d = job.Loaded();
-                std::printf("%d x %d, %s, %d-bit -> %s (%.2f s)\n", d.width, d.height, ImageModeName(d.mode),
-                            d.depth, job.Out().c_str(), FilterHost::Now() - fileStarted);
-            } else if (outcome == FileJob::Outcome::Cancelled) {
-                std::printf("cancelled; the batch stops here\n");
-                cancelled = true;
-            } else {
-                std::printf("FAILED: %s\n", error.c_str());
-                ++failed;
-            }
-        } catch (const std::bad_alloc &) {
-            std::printf("FAILED: out of memory\n");
-            ++failed;
-        }
+        std::string line;
+        const FileEnd end = BatchFile(host, o, files[index], outputs[index], &dialogShown, &line);
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+        filtered += end == FileEnd::Filtered ? 1 : 0;
+        failed += end == FileEnd::Failed ? 1 : 0;
+        cancelled = end == FileEnd::Cancelled;
     }
+    if (index < files.size() && !cancelled)
+        BatchInProcesses(o, files, outputs, index, &filtered, &failed, &cancelled);
     std::printf("Batch: %d of %zu file(s) filtered, %d failed%s; %.1f s\n", filtered, files.size(), failed,
                 cancelled ? ", cancelled" : "", FilterHost::Now() - started);
     return failed != 0 || cancelled ? 1 : 0;
@@ -509,10 +693,30 @@ int main(int argc, char **argv)
                              "filterhost is run alone\n");
         return 2;
     }
+    if (argc >= 2 && std::strcmp(argv[1], "file") == 0) {
+        const std::vector<std::string> &p = options.positional;
+        if (ParseRun(argc, argv, &options) && p.size() == 3 && options.selection.empty() &&
+            options.screenshot.empty() && options.maskView.empty()) {
+            options.module = p[0];
+            options.image = p[1];
+            options.out = p[2];
+            return OneFile(options);
+        }
+        std::fprintf(stderr, "filterhost: file takes MODULE IMAGE OUT and the tone and tile options listed when "
+                             "filterhost is run alone\n");
+        return 2;
+    }
     if (argc >= 2 && std::strcmp(argv[1], "batch") == 0) {
         if (ParseRun(argc, argv, &options) && options.positional.size() >= 3 && options.selection.empty() &&
-            options.screenshot.empty() && options.maskView.empty())
+            options.screenshot.empty() && options.maskView.empty()) {
+            options.module = options.positional[0];
+            if (options.jobs == 0) {
+                SYSTEM_INFO system;
+                GetSystemInfo(&system);
+                options.jobs = int(std::min<DWORD>(std::max<DWORD>(system.dwNumberOfProcessors, 1), 64));
+            }
             return Batch(options);
+        }
         std::fprintf(stderr, "filterhost: batch takes MODULE OUTDIR FILE-OR-FOLDER... and the tone and tile "
                              "options listed when filterhost is run alone\n");
         return 2;

@@ -292,25 +292,32 @@ TEST(HostCommandLine, FiltersAFolderInOneBatchAndGoesOnPastABadFile)
     std::fputs("not a picture", f);
     std::fclose(f);
 
-    const ProcessResult r = RunProcess(Quote(BesideTests("filterhost.exe")) + " batch " + Quote(ModulePath()) + " " +
-                                       Quote(out) + " " + Quote(in) + " --set gamma=2,contrast=230");
-    EXPECT_EQ(r.exitCode, 1u) << r.output;  // one file failed
-    EXPECT_NE(r.output.find("[3/3] "), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("c.png: FAILED"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("Batch: 2 of 3 file(s) filtered, 1 failed"), std::string::npos) << r.output;
+    // One file after another in this process, and two at once in processes
+    // of their own: the same lines, the same outputs.
+    for (const char *jobs : {" --jobs 1", " --jobs 2"}) {
+        SCOPED_TRACE(jobs);
+        const ProcessResult r = RunProcess(Quote(BesideTests("filterhost.exe")) + " batch " + Quote(ModulePath()) +
+                                           " " + Quote(out) + " " + Quote(in) + " --set gamma=2,contrast=230" + jobs);
+        EXPECT_EQ(r.exitCode, 1u) << r.output;  // one file failed
+        EXPECT_NE(r.output.find("[3/3] "), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find("c.png: FAILED"), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find("a.png: 60 x 40, RGBMode, 8-bit -> "), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find("Batch: 2 of 3 file(s) filtered, 1 failed"), std::string::npos) << r.output;
 
-    // Each output is what a single run with the same values gives.
-    FilterHost host;
-    ASSERT_TRUE(host.Load(ModulePath(), &error)) << error;
-    for (const auto &file : {std::make_pair(std::string("a.png"), eight), std::make_pair(std::string("b.tif"), sixteen)}) {
-        Document written, expected = file.second;
-        ASSERT_TRUE(LoadImageFile(out + "\\" + file.first, &written, &error)) << error;
-        ASSERT_EQ(host.Run(expected).result, 0);
-        if (expected.depth == 16)  // as the file stores it
-            for (auto &plane : expected.planes)
-                for (uint16_t &v : plane)
-                    v = FileToHost16(HostToFile16(v));
-        EXPECT_TRUE(written.planes == expected.planes) << file.first;
+        // Each output is what a single run with the same values gives.
+        FilterHost host;
+        ASSERT_TRUE(host.Load(ModulePath(), &error)) << error;
+        for (const auto &file : {std::make_pair(std::string("a.png"), eight), std::make_pair(std::string("b.tif"), sixteen)}) {
+            Document written, expected = file.second;
+            ASSERT_TRUE(LoadImageFile(out + "\\" + file.first, &written, &error)) << error;
+            ASSERT_EQ(host.Run(expected).result, 0);
+            if (expected.depth == 16)  // as the file stores it
+                for (auto &plane : expected.planes)
+                    for (uint16_t &v : plane)
+                        v = FileToHost16(HostToFile16(v));
+            EXPECT_TRUE(written.planes == expected.planes) << file.first;
+            DeleteFileA((out + "\\" + file.first).c_str());
+        }
     }
     for (const char *name : {"\\a.png", "\\b.tif", "\\c.png"}) {
         DeleteFileA((in + name).c_str());
