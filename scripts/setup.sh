@@ -19,6 +19,8 @@ packages=(
   mingw-w64-tools binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   googletest
   wine wine32:i386 wine64
+  # Wine's own fonts (only recommended by Wine): Marlett draws the caption's buttons
+  fonts-wine
   xvfb
   python3 zip
 )
