@@ -23,6 +23,8 @@ packages=(
   fonts-wine
   xvfb
   python3 zip
+  # cjpeg, for the help page's pictures (scripts/help-images.sh)
+  libjpeg-turbo-progs
 )
 
 # The package lists, fetched once per run (and again after a source is added).
