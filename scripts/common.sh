@@ -11,6 +11,7 @@ WINE64=/usr/lib/wine/wine64
 export WINESERVER=/usr/lib/wine/wineserver64
 
 WINE32=/usr/lib/wine/wine
+WINE_SYMBOL_FONT=/usr/share/wine/fonts/marlett.ttf
 . "$ROOT/scripts/i386.sh"
 
 # Starts a private X server on a free display; sets DISPLAY and XVFB_PID.
@@ -61,6 +62,16 @@ start_wine() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     WINEARCH=win64 "$WINE64" wineboot -i >/dev/null 2>&1 || true
+  fi
+  # Wine draws the caption's buttons with the glyphs of its own symbol font,
+  # Marlett (fonts-wine, which setup.sh installs). Debian's Wine does not
+  # load the fonts of its data folder, /usr/share/wine/fonts, only those of
+  # the prefix's Fonts folder: without a copy there the close box shows the
+  # letter "r".
+  if [ -f "$WINE_SYMBOL_FONT" ] && [ -d "$WINEPREFIX/drive_c/windows" ] &&
+     [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    cp "$WINE_SYMBOL_FONT" "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf"
   fi
   # Wait for the server that wineboot started to go, then start one that
   # stays up between the many short test processes.

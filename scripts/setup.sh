@@ -19,8 +19,12 @@ packages=(
   mingw-w64-tools binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   googletest zlib1g-dev libz-mingw-w64-dev
   wine wine32:i386 wine64
+  # Wine's own fonts (only recommended by Wine): Marlett draws the caption's buttons
+  fonts-wine
   xvfb
   python3 zip
+  # cjpeg, for the help page's pictures (scripts/help-images.sh)
+  libjpeg-turbo-progs
 )
 
 # The package lists, fetched once per run (and again after a source is added).
