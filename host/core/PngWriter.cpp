@@ -106,7 +106,7 @@ bool WritePng(const Document &document, const ByteSink &sink, std::string *error
     }
 
     Deflater deflater;
-    if (deflateInit2(&deflater.stream, Z_BEST_SPEED, Z_DEFLATED, 15, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
+    if (deflateInit2(&deflater.stream, Z_BEST_SPEED, Z_DEFLATED, 15, 9, Z_RLE) != Z_OK) {
         *error = "out of memory";
         return false;
     }

@@ -1,0 +1,82 @@
+// Speed figures for the host's PNG reader and writer on a PNG file: reading
+// it, writing it again, and reading back what was written. Prints, never
+// judges.
+//
+//   codec_bench PHOTO.png
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/core/PngReader.h"
+#include "host/core/PngWriter.h"
+
+namespace {
+
+double BestSeconds(int runs, const std::function<void()> &work)
+{
+    double best = 1e30;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        work();
+        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        best = s < best ? s : best;
+    }
+    return best;
+}
+
+bool ReadFile(const char *path, std::vector<uint8_t> *bytes)
+{
+    FILE *f = std::fopen(path, "rb");
+    if (f == nullptr)
+        return false;
+    uint8_t buffer[1 << 16];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        bytes->insert(bytes->end(), buffer, buffer + got);
+    std::fclose(f);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::vector<uint8_t> file;
+    if (argc != 2 || !ReadFile(argv[1], &file)) {
+        std::fprintf(stderr, "usage: codec_bench PHOTO.png\n");
+        return 2;
+    }
+    Document document;
+    std::string error;
+    if (ReadPng(file.data(), file.size(), &document, &error) != PngRead::Read) {
+        std::fprintf(stderr, "codec_bench: %s: %s\n", argv[1], error.empty() ? "not a PNG this reader takes" : error.c_str());
+        return 1;
+    }
+    const double megapixels = double(document.width) * double(document.height) / 1e6;
+    std::printf("  %d x %d, %d-bit, %.1f MP, %.1f MB\n", document.width, document.height, document.depth, megapixels,
+                file.size() / 1e6);
+    const double read = BestSeconds(3, [&] {
+        Document d;
+        ReadPng(file.data(), file.size(), &d, &error);
+    });
+    std::vector<uint8_t> written;
+    written.reserve(file.size() * 2);
+    const double write = BestSeconds(3, [&] {
+        written.clear();
+        WritePng(document, [&](const uint8_t *b, size_t n) {
+            written.insert(written.end(), b, b + n);
+            return true;
+        }, &error);
+    });
+    const double readBack = BestSeconds(3, [&] {
+        Document d;
+        ReadPng(written.data(), written.size(), &d, &error);
+    });
+    std::printf("  read the file               %6.3f s %7.1f MP/s\n", read, megapixels / read);
+    std::printf("  write it                    %6.3f s %7.1f MP/s (%.1f MB)\n", write, megapixels / write,
+                written.size() / 1e6);
+    std::printf("  read what was written       %6.3f s %7.1f MP/s\n", readBack, megapixels / readBack);
+    return 0;
+}

@@ -1,0 +1,202 @@
+#include "host/core/PngReader.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+uint32_t Be32(const uint8_t *p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+PngRead Damaged(std::string *error, const std::string &why)
+{
+    if (error != nullptr)
+        *error = why;
+    return PngRead::Damaged;
+}
+
+struct Inflater {
+    z_stream stream{};
+    bool open = false;
+    ~Inflater()
+    {
+        if (open)
+            inflateEnd(&stream);
+    }
+};
+
+uint8_t Paeth(uint8_t a, uint8_t b, uint8_t c)
+{
+    const int p = int(a) + int(b) - int(c);
+    const int pa = std::abs(p - int(a)), pb = std::abs(p - int(b)), pc = std::abs(p - int(c));
+    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
+// Undoes a row's filter in place; `previous` is the row above, unfiltered
+// (all zero for the first row).
+bool Unfilter(uint8_t filter, uint8_t *row, const uint8_t *previous, size_t bytes, size_t bpp)
+{
+    switch (filter) {
+    case 0:
+        return true;
+    case 1:
+        for (size_t i = bpp; i < bytes; ++i)
+            row[i] = uint8_t(row[i] + row[i - bpp]);
+        return true;
+    case 2:
+        for (size_t i = 0; i < bytes; ++i)
+            row[i] = uint8_t(row[i] + previous[i]);
+        return true;
+    case 3:
+        for (size_t i = 0; i < bpp && i < bytes; ++i)
+            row[i] = uint8_t(row[i] + (previous[i] >> 1));
+        for (size_t i = bpp; i < bytes; ++i)
+            row[i] = uint8_t(row[i] + ((unsigned(row[i - bpp]) + previous[i]) >> 1));
+        return true;
+    case 4:
+        for (size_t i = 0; i < bpp && i < bytes; ++i)
+            row[i] = uint8_t(row[i] + previous[i]);  // Paeth(0, b, 0) is b
+        for (size_t i = bpp; i < bytes; ++i)
+            row[i] = uint8_t(row[i] + Paeth(row[i - bpp], previous[i], previous[i - bpp]));
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::string *error, uint32_t maxSide)
+{
+    if (bytes == nullptr || size < sizeof kSignature || std::memcmp(bytes, kSignature, sizeof kSignature) != 0)
+        return PngRead::NotPng;
+    // The header comes first.
+    size_t at = sizeof kSignature;
+    if (size - at < 8 + 13 + 4 || Be32(bytes + at) != 13 || std::memcmp(bytes + at + 4, "IHDR", 4) != 0)
+        return Damaged(error, "the PNG file does not begin with its header");
+    const uint8_t *h = bytes + at + 8;
+    if (Be32(h + 13) != uint32_t(crc32(crc32(0L, Z_NULL, 0), bytes + at + 4, 4 + 13)))
+        return Damaged(error, "the PNG file's header is damaged (its checksum does not match)");
+    const uint32_t width = Be32(h), height = Be32(h + 4);
+    const uint8_t depth = h[8], colour = h[9];
+    if (h[10] != 0 || h[11] != 0 || (h[12] != 0 && h[12] != 1))
+        return Damaged(error, "the PNG file's header names an unknown compression, filter or interlace method");
+    if (width == 0 || height == 0)
+        return Damaged(error, "the PNG image has no pixels");
+    if (width > maxSide || height > maxSide)
+        return Damaged(error, "unsupported image size");
+    const int channels = colour == 0 ? 1 : colour == 2 ? 3 : colour == 4 ? 2 : colour == 6 ? 4 : 0;
+    if (channels == 0 || (depth != 8 && depth != 16) || h[12] != 0)
+        return PngRead::OtherKind;
+    at += 8 + 13 + 4;
+
+    const size_t bpp = size_t(channels) * (depth / 8);
+    const size_t rowBytes = size_t(width) * bpp;
+    // Deflate shrinks data at most about 1032 times: a file whose image data
+    // is too short for its size is refused before the image is made, so a
+    // small file cannot cost gigabytes.
+    uint64_t dataBytes = 0;
+    for (size_t scan = at; size - scan >= 12;) {
+        const uint32_t length = Be32(bytes + scan);
+        if (length > 0x7FFFFFFFu || size - scan - 12 < length)
+            break;
+        if (std::memcmp(bytes + scan + 4, "IDAT", 4) == 0)
+            dataBytes += length;
+        scan += 12 + size_t(length);
+    }
+    if (dataBytes * 1100 < uint64_t(height) * (rowBytes + 1))
+        return Damaged(error, "the PNG file ends before its image does");
+    const int planeCount = channels == 4 ? 4 : channels == 3 ? 3 : 1;
+    const bool sixteen = depth == 16;
+    *document = MakeDocument(int32_t(width), int32_t(height), planeCount, depth,
+                             channels >= 3 ? (sixteen ? plugInModeRGB48 : plugInModeRGBColor)
+                                           : (sixteen ? plugInModeGray16 : plugInModeGrayScale));
+    document->hasTransparency = channels == 4;
+
+    Inflater inflater;
+    if (inflateInit(&inflater.stream) != Z_OK)
+        return Damaged(error, "out of memory");
+    inflater.open = true;
+    z_stream &z = inflater.stream;
+    // Rows, each with its filter byte, are inflated many at a time (zlib
+    // then keeps its window cheaply) and unfiltered in place; the last row
+    // of a batch is kept as the row above the next batch's first.
+    const size_t stride = rowBytes + 1;
+    const size_t batchRows = std::max<size_t>(1, (size_t(1) << 20) / stride);
+    std::vector<uint8_t> batch(batchRows * stride), above(stride, 0);
+    uint32_t y = 0;
+    size_t filled = 0, done = 0;  // bytes in the batch; whole rows of it unfiltered and stored
+    bool ended = false;
+    // Unfilters and stores every complete row in the batch not yet done.
+    auto storeRows = [&]() {
+        for (; (done + 1) * stride <= filled; ++done, ++y) {
+            if (y >= height)
+                return false;
+            uint8_t *row = batch.data() + done * stride;
+            const uint8_t *previous = done == 0 ? above.data() : row - stride;
+            if (!Unfilter(row[0], row + 1, previous + 1, rowBytes, bpp))
+                return false;
+            for (int p = 0; p < planeCount; ++p) {
+                uint16_t *to = document->planes[size_t(p)].data() + size_t(y) * width;
+                const uint8_t *s = row + 1 + size_t(p) * (depth / 8);
+                if (sixteen)
+                    for (uint32_t x = 0; x < width; ++x, s += bpp)
+                        to[x] = FileToHost16(uint16_t(s[0] << 8 | s[1]));
+                else
+                    for (uint32_t x = 0; x < width; ++x, s += bpp)
+                        to[x] = *s;
+            }
+        }
+        if (filled == batch.size()) {
+            std::memcpy(above.data(), batch.data() + batch.size() - stride, stride);
+            filled = done = 0;
+        }
+        return true;
+    };
+    while (!ended) {
+        if (size - at < 12)
+            return Damaged(error, y < height ? "the PNG file ends before its image does" : "the PNG file ends early");
+        const uint32_t length = Be32(bytes + at);
+        const uint8_t *type = bytes + at + 4;
+        if (length > 0x7FFFFFFFu || size - at - 12 < length)
+            return Damaged(error, "the PNG file ends inside a chunk");
+        const uint8_t *data = type + 4;
+        const bool critical = (type[0] & 0x20) == 0;
+        if (critical && Be32(data + length) != uint32_t(crc32(crc32(0L, Z_NULL, 0), type, 4 + length)))
+            return Damaged(error, "the PNG file is damaged (a checksum does not match)");
+        at += 12 + size_t(length);
+        if (std::memcmp(type, "IEND", 4) == 0)
+            break;
+        if (std::memcmp(type, "IDAT", 4) != 0) {
+            if (critical && std::memcmp(type, "PLTE", 4) != 0)
+                return Damaged(error, "the PNG file holds a part this host does not know");
+            continue;
+        }
+        z.next_in = const_cast<uint8_t *>(data);
+        z.avail_in = length;
+        while (z.avail_in > 0 && !ended) {
+            z.next_out = batch.data() + filled;
+            z.avail_out = uInt(batch.size() - filled);
+            const int answer = inflate(&z, Z_NO_FLUSH);
+            if (answer != Z_OK && answer != Z_STREAM_END && answer != Z_BUF_ERROR)
+                return Damaged(error, answer == Z_MEM_ERROR ? "out of memory" : "the PNG file's image data is damaged");
+            filled = batch.size() - z.avail_out;
+            if (!storeRows())
+                return Damaged(error, y >= height ? "the PNG file holds more image data than its size"
+                                                  : "the PNG file's image data is damaged (an unknown row filter)");
+            if (answer == Z_STREAM_END)
+                ended = true;
+        }
+    }
+    if (y < height)
+        return Damaged(error, "the PNG file ends before its image does");
+    return PngRead::Read;
+}
