@@ -18,6 +18,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   mingw-w64-tools binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   googletest zlib1g-dev libz-mingw-w64-dev
+  clang libclang-rt-dev
   wine wine32:i386 wine64
   # Wine's own fonts (only recommended by Wine): Marlett draws the caption's buttons
   fonts-wine

@@ -14,6 +14,8 @@ start_wine
 status=0
 echo "== native tests"
 ctest --test-dir "$BUILD/native" --output-on-failure -j"$(nproc)" || status=1
+echo "== fuzzers, a fixed run each"
+"$ROOT/scripts/fuzz.sh" || status=1
 
 # A test that fails is run once more, and fails the run only if it fails
 # again: a Wine process can, rarely, fail to start at all (it then exits in

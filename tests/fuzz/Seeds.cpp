@@ -1,0 +1,91 @@
+// Writes the fuzzers' starting inputs, one folder per fuzzer, from the same
+// builders the tests use: small PNGs from the host's writer, hand-made
+// module files, the published property list and terminology, version
+// records and a settings file.
+//
+//   fuzz_seeds FOLDER
+#include <cstdio>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "host/core/PngWriter.h"
+#include "settings/SettingsCodec.h"
+#include "tests/common/ResourceBytes.h"
+#include "tests/common/TinyModules.h"
+
+namespace {
+
+bool Write(const std::string &path, const std::vector<uint8_t> &bytes)
+{
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr)
+        return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+std::vector<uint8_t> Png(int32_t width, int32_t height, int32_t planes, int32_t depth, int16_t mode)
+{
+    Document d = MakeDocument(width, height, planes, depth, mode);
+    FillTestPattern(&d, 1);
+    std::vector<uint8_t> file;
+    std::string error;
+    WritePng(d, [&](const uint8_t *b, size_t n) {
+        file.insert(file.end(), b, b + n);
+        return true;
+    }, &error);
+    return file;
+}
+
+std::vector<uint8_t> FromHex(const std::string &hex)
+{
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fuzz_seeds FOLDER\n");
+        return 2;
+    }
+    const std::string root = argv[1];
+    struct Seed {
+        const char *fuzzer, *name;
+        std::vector<uint8_t> bytes;
+    };
+    // A version record whose string entry of binary type runs past its end.
+    const std::string record = "920034000000560053005f00560045005200530049004f004e005f0049004e0046004f0000000000bd04effe" +
+                               std::string(96, '0') +
+                               "36000000010053007400720069006e006700460069006c00650049006e0066006f000000120000000100"
+                               "00000a000200000000005858";
+    const float tones[3] = {0.1f, 2.0f, 200.0f};
+    uint8_t settings[16] = {};
+    const size_t settingsSize = EncodeSettings(0x584C4D55u, tones, sizeof tones, settings, sizeof settings);
+    const std::vector<Seed> seeds = {
+        {"png", "rgb8.png", Png(5, 4, 3, 8, plugInModeRGBColor)},
+        {"png", "grey16.png", Png(3, 3, 1, 16, plugInModeGray16)},
+        {"module", "tiny.dll", TinyDll()},
+        {"module", "resources.dll", DllWithResources(2)},
+        {"pipl", "filter.pipl", resource_bytes::FilterPropertyList("kvr1", true).Build()},
+        {"aete", "filter.aete", resource_bytes::FilterTerminology()},
+        {"version", "binary-string.rc", FromHex(record)},
+        {"settings", "tones.bin", std::vector<uint8_t>(settings, settings + settingsSize)},
+        {"settings", "typed.txt", {'2', '.', '5', '0'}},
+    };
+    for (const Seed &seed : seeds) {
+        const std::string folder = root + "/" + seed.fuzzer;
+        mkdir(root.c_str(), 0755);
+        mkdir(folder.c_str(), 0755);
+        if (!Write(folder + "/" + seed.name, seed.bytes)) {
+            std::fprintf(stderr, "fuzz_seeds: cannot write %s/%s\n", folder.c_str(), seed.name);
+            return 1;
+        }
+    }
+    return 0;
+}
