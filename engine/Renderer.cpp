@@ -104,6 +104,7 @@ void FilterContext::RenderLaidOut(const void *source, void *destination, uint8_t
 
 int32_t FilterContext::ReadComposite(const Rect &sourceRect, const Rect &destinationRect, uint8_t *buffer)
 {
+    compositeReadFailed = true;
     const ReadImageDocumentDesc *document = filterRecord->documentInfo;
     const ReadChannelDesc *channel = document != nullptr ? document->targetCompositeChannels : nullptr;
     if (channel == nullptr || channel->port == nullptr)
@@ -126,26 +127,44 @@ int32_t FilterContext::ReadComposite(const Rect &sourceRect, const Rect &destina
 
     // Red, green and blue into bytes 0, 1 and 2 of each pixel. A document
     // that lists fewer channels leaves the rest unread.
-    for (int32_t i = 0; i < 3 && channel != nullptr; ++i, channel = channel->next) {
-        VRect read = destination;
+    bool failed = false;
+    int32_t read = 0;
+    for (int32_t i = 0; i < 3 && channel != nullptr; ++i, channel = channel->next, ++read) {
+        VRect area = destination;
         memory.bitOffset = 8 * i;
-        if (channelPorts->ReadScaledPixels(channel->port, &read, &scaling, &memory) != 0) {
+        if (channelPorts->ReadScaledPixels(channel->port, &area, &scaling, &memory) != 0) {
             *result = genericErr;
             MessageBeep(0xFFFFFFFF);
+            failed = true;
         }
     }
+    compositeReadFailed = failed || read < 3;
     return 0;
 }
 
 int32_t FilterContext::RenderPreview()
 {
-    ReadComposite(previewRect, previewRect, previewMask);
     // The preview buffers are packed 8-bit RGB with no selection, whatever
     // the record holds for the host's tiles.
     engine::BlockLayout layout;
     layout.width = previewRect.right;
     layout.height = previewRect.bottom;
     layout.stride = 3;
-    RenderLaidOut(previewOriginal, previewResult, previewMask, layout);
+    if (layout.width <= 0 || layout.height <= 0)
+        return 0;
+    // The mask is made again only when the bias or what was read changed:
+    // moving the gamma or contrast slider only blends again.
+    if (!previewCache.maskValid || previewCache.bias != settings.bias) {
+        previewCache.maskValid = false;
+        ReadComposite(previewRect, previewRect, previewMask);
+        maskCurve.Prepare(settings.bias, false);
+        engine::BuildMask(previewOriginal, previewMask, layout, maskCurve);
+        if (!SmoothMask(previewMask, layout.width, layout.height))
+            return 0;
+        previewCache.maskValid = previewCache.originalValid;
+        previewCache.bias = settings.bias;
+    }
+    toneCurve.Prepare(settings.gamma, settings.contrast, false);
+    engine::Blend(previewOriginal, previewResult, previewMask, layout, toneCurve);
     return 0;
 }

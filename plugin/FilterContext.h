@@ -88,6 +88,16 @@ private:
     // gets new ports.
     VRect portABounds;
     VRect portBBounds;
+    // What the preview buffers hold, so that a paint redoes only what its
+    // change needs: a new view reads the document again, a new bias makes
+    // the mask again, and a new gamma or contrast only blends again.
+    struct PreviewCache {
+        bool originalValid = false;  // previewOriginal holds `source` read at `size`
+        Rect source{}, size{};
+        bool maskValid = false;  // previewMask holds the smoothed mask of it for `bias`
+        float bias = 0;
+    } previewCache;
+    bool compositeReadFailed = false;  // the last ReadComposite read nothing, or not all
     // The mask and tone tables, rebuilt only when the bias, gamma, contrast
     // or depth change.
     engine::MaskCurve maskCurve;

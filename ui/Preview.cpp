@@ -12,12 +12,18 @@ namespace {
 // paint after the module loads and kept from one dialog to the next.
 ViewState previewView;
 
+bool SameRect(const Rect &a, const Rect &b)
+{
+    return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
+}
+
 } // namespace
 
 int32_t FilterContext::AllocatePreviewBuffers(int32_t size)
 {
     uint8_t **const targets[3] = {&previewOriginal, &previewMask, &previewResult};
     previewCapacity = size > 0 ? size : 0;
+    previewCache = PreviewCache();
     for (int i = 0; i < 3; ++i) {
         if (previewBuffers[i].Allocate(buffers, size)) {
             *targets[i] = reinterpret_cast<uint8_t *>(previewBuffers[i].Get());
@@ -36,6 +42,7 @@ int32_t FilterContext::FreePreviewBuffers()
     previewOriginal = previewMask = previewResult = nullptr;
     previewShown = nullptr;
     previewCapacity = 0;
+    previewCache = PreviewCache();
     return 0;
 }
 
@@ -63,7 +70,15 @@ void FilterContext::PaintPreview(HWND window)
         const SourceRect view = UpdateView(&previewView, documentWidth, documentHeight, zoom, panX, panY, size);
         if (size.width > 0 && size.height > 0) {
             const Rect source = {To16(view.top), To16(view.left), To16(view.bottom), To16(view.right)};
-            ReadComposite(source, previewRect, previewOriginal);
+            // The document is read again only for another view of it.
+            PreviewCache &cache = previewCache;
+            if (!cache.originalValid || !SameRect(source, cache.source) || !SameRect(previewRect, cache.size)) {
+                cache.maskValid = false;
+                ReadComposite(source, previewRect, previewOriginal);
+                cache.originalValid = !compositeReadFailed;
+                cache.source = source;
+                cache.size = previewRect;
+            }
             RenderPreview();
         }
     }

@@ -532,3 +532,44 @@ TEST_F(DialogTest, ThePreviewOnTheScreenInEachView)
     EXPECT_EQ(drawn[1].rgb, effect.mask);
     EXPECT_TRUE(std::equal(drawn[2].rgb.begin(), drawn[2].rgb.end(), effect.result.begin(), effect.result.end()));
 }
+
+// A paint redoes only what its change needs: gamma and contrast only blend
+// again (no read of the document, no host filter), the bias makes the mask
+// again, another view reads the document again; and what the shortcut
+// shows is what a dialog opened on the same values shows.
+TEST_F(DialogTest, APaintRedoesOnlyWhatItsChangeNeeds)
+{
+    Document d = Photo(160, 100);
+    ASSERT_TRUE(StoreFilterFloat("Last gamma", 1.5f));
+    DisplayedImage shortcut;
+    auto count = [&](const char *prefix) { return host.CountEvents(EventKind::Port, prefix); };
+    RunReport report = RunDialog(d, [&](HWND dialog) {
+        dd::Settle(dialog);
+        const size_t reads = count("scaled read"), filters = count("apply");
+        ASSERT_GT(filters, 0u);
+        dd::PressKey(dialog, IDC_GAMMA_SLIDER, VK_UP);
+        dd::PressKey(dialog, IDC_CONTRAST_SLIDER, VK_DOWN);
+        dd::Settle(dialog);
+        EXPECT_EQ(count("scaled read"), reads);
+        EXPECT_EQ(count("apply"), filters);
+        shortcut = host.drawing.lastDisplay.image;
+        dd::Click(dialog, IDOK);
+    });
+    ASSERT_EQ(report.result, 0);
+    ASSERT_FALSE(shortcut.rgb.empty());
+
+    d = Photo(160, 100);
+    report = RunDialog(d, [&](HWND dialog) {
+        dd::Settle(dialog);
+        EXPECT_EQ(host.drawing.lastDisplay.image.rgb, shortcut.rgb) << "the same values painted from the start";
+        const size_t reads = count("scaled read"), filters = count("apply");
+        dd::PressKey(dialog, IDC_BIAS_SLIDER, VK_UP);
+        dd::Settle(dialog);
+        EXPECT_EQ(count("apply"), filters + 2);  // the blur and the median, once
+        dd::Click(dialog, IDC_ZOOM_IN);
+        dd::Settle(dialog);
+        EXPECT_GT(count("scaled read"), reads);
+        dd::Click(dialog, IDCANCEL);
+    });
+    EXPECT_EQ(report.result, 1);
+}
