@@ -62,6 +62,18 @@ void TileDelivery::Commit()
     const uint16_t full = uint16_t(document_->MaxSample());  // the host's range ends at its full scale
     for (int32_t y = pendingOut_.top; y < pendingOut_.bottom; ++y) {
         const uint8_t *row = outBuffer_.data() + size_t(y - pendingOut_.top) * size_t(pendingRowBytes_);
+        if (planes == 3 && sampleBytes == 1) {
+            // The common case, in one pass over the row.
+            uint16_t *r = &document_->At(pendingLo_, pendingOut_.left, y),
+                     *g = &document_->At(pendingLo_ + 1, pendingOut_.left, y),
+                     *b = &document_->At(pendingLo_ + 2, pendingOut_.left, y);
+            for (int32_t x = 0; x < width; ++x, row += 3) {
+                r[x] = row[0];
+                g[x] = row[1];
+                b[x] = row[2];
+            }
+            continue;
+        }
         for (int32_t p = 0; p < planes; ++p) {
             uint16_t *to = &document_->At(pendingLo_ + p, pendingOut_.left, y);
             if (sampleBytes == 2) {
@@ -121,6 +133,17 @@ OSErr TileDelivery::Advance()
         const int32_t width = rect.right - rect.left;
         for (int32_t y = rect.top; y < rect.bottom; ++y) {
             uint8_t *row = buffer->data() + size_t(y - rect.top) * size_t(*rowBytes);
+            if (planes == 3 && sampleBytes == 1) {
+                // The common case, in one pass over the row.
+                const uint16_t *r = &document_->At(lo, rect.left, y), *g = &document_->At(lo + 1, rect.left, y),
+                               *b = &document_->At(lo + 2, rect.left, y);
+                for (int32_t x = 0; x < width; ++x, row += 3) {
+                    row[0] = uint8_t(r[x]);
+                    row[1] = uint8_t(g[x]);
+                    row[2] = uint8_t(b[x]);
+                }
+                continue;
+            }
             for (int32_t p = 0; p < planes; ++p) {
                 const uint16_t *from = &document_->At(lo + p, rect.left, y);
                 if (sampleBytes == 2) {
