@@ -33,11 +33,13 @@ struct Inflater {
     }
 };
 
-uint8_t Paeth(uint8_t a, uint8_t b, uint8_t c)
+// The predictor of whichever of left, above and upper left is nearest to
+// left + above - upper left (ties to left, then above), without branches.
+inline uint8_t Paeth(int a, int b, int c)
 {
-    const int p = int(a) + int(b) - int(c);
-    const int pa = std::abs(p - int(a)), pb = std::abs(p - int(b)), pc = std::abs(p - int(c));
-    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+    const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+    const int ab = pa <= pb ? a : b, pab = pa <= pb ? pa : pb;
+    return uint8_t(pab <= pc ? ab : c);
 }
 
 // Undoes a row's filter in place; `previous` is the row above, unfiltered
