@@ -334,6 +334,7 @@ bool SaveScreenshot(HWND dialog, const std::string &path)
 
 int Run(const RunOptions &o)
 {
+    const double started = FilterHost::Now();
     FileJob job(o.image, o.out, o.selection);
     std::string error;
     // Everything that can be known before the work is checked first.
@@ -369,11 +370,11 @@ int Run(const RunOptions &o)
     std::printf("Filter %s (%s)\n", host.Filter()->MenuPath().c_str(), host.Catalog().VersionLine().c_str());
     std::printf("Document %s: %d x %d, %s, %d-bit, %d plane(s)\n", o.image.c_str(), document.width,
                 document.height, ImageModeName(document.mode), document.depth, document.PlaneCount());
-    const DWORD started = GetTickCount();
-    host.onProgress = [started](int32_t done, int32_t total) {
+    const DWORD ticks = GetTickCount();
+    host.onProgress = [ticks](int32_t done, int32_t total) {
         const int percent = total > 0 ? int(int64_t(done) * 100 / total) : 100;
         std::printf("\rprogress %3d%% (%d of %d tiles, %.1f s)", percent, done, total,
-                    (GetTickCount() - started) / 1000.0);
+                    (GetTickCount() - ticks) / 1000.0);
         if (done >= total)
             std::printf("\n");
         std::fflush(stdout);
@@ -404,11 +405,14 @@ int Run(const RunOptions &o)
         std::printf("Wrote %s\n", o.out.c_str());
     }
     const FilterHost::Timing &t = host.timing;
+    const double total = FilterHost::Now() - started;
+    const double stages = job.decodeSeconds + t.selectors + job.encodeSeconds;
     std::printf("Timing: decode %.3f s; dialog %.3f s; filter %.3f s (the module's own work %.3f s, the host's "
-                "blur and median %.3f s, tile delivery %.3f s); encode %.3f s; peak memory %.0f MB\n",
+                "blur and median %.3f s, tile delivery %.3f s); encode %.3f s; the rest (loading the module, "
+                "checks) %.3f s; in all %.3f s; peak memory %.0f MB\n",
                 job.decodeSeconds, t.dialog, t.selectors - t.dialog,
                 t.selectors - t.dialog - t.hostFilters - t.tileDelivery, t.hostFilters, t.tileDelivery,
-                job.encodeSeconds, PeakMegabytes());
+                job.encodeSeconds, total - stages, total, PeakMegabytes());
     return Finish(report);
 }
 
