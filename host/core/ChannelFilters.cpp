@@ -28,47 +28,51 @@ std::vector<T> &ScratchOf()
 
 thread_local std::vector<uint8_t> tPadded8;
 thread_local std::vector<uint16_t> tPadded16;
-thread_local std::vector<uint32_t> tAcross32;
 
 bool ValidPadding(int32_t padding)
 {
     return padding == -1 || (padding >= 0 && padding <= 255);
 }
 
-// The source inside `rect` surrounded by `margin` samples of padding, as a
-// row-major buffer of (w + 2 margin) x (h + 2 margin) samples; or of the
-// padded columns first .. first + columns - 1 of it only.
+// Row y of the source inside `rect` surrounded by `margin` samples of
+// padding, (w + 2 margin) x (h + 2 margin) in all; or its padded columns
+// first .. first + columns - 1 only.
 template <typename Sample>
-const Sample *Padded(std::vector<Sample> &buffer, const RasterView &source, const VRect &rect, int32_t margin,
-                     int32_t padding, int32_t first = 0, int32_t columns = -1)
+void PaddedRow(const RasterView &source, const VRect &rect, int32_t margin, int32_t padding, int32_t first,
+               int32_t columns, int32_t y, Sample *row)
 {
     const int32_t w = rect.right - rect.left, h = rect.bottom - rect.top;
-    const int32_t pw = w + 2 * margin, ph = h + 2 * margin;
-    if (columns < 0)
-        columns = pw - first;
     const uint16_t constant =
         padding < 0 ? 0 : (source.depth == 16 ? Convert8To16(uint32_t(padding)) : uint16_t(padding));
+    const int32_t sy = y - margin;
+    if (padding >= 0 && (sy < 0 || sy >= h)) {
+        std::fill(row, row + columns, Sample(constant));
+        return;
+    }
     // The columns that lie left of the source, in it, and right of it.
     const int32_t end = first + columns;
     const int32_t inFirst = std::min(std::max(first, margin), end);
     const int32_t inEnd = std::max(std::min(end, margin + w), inFirst);
+    const uint16_t *in = &source.At(rect.left, rect.top + std::min(std::max(sy, 0), h - 1));
+    std::fill(row, row + (inFirst - first), Sample(padding >= 0 ? constant : in[0]));
+    Sample *middle = row + (inFirst - first);
+    const uint16_t *from = in + (inFirst - margin);
+    for (int32_t x = 0; x < inEnd - inFirst; ++x)
+        middle[x] = Sample(from[x]);
+    std::fill(row + (inEnd - first), row + columns, Sample(padding >= 0 ? constant : in[w - 1]));
+}
+
+// All rows of it, as a row-major buffer.
+template <typename Sample>
+const Sample *Padded(std::vector<Sample> &buffer, const RasterView &source, const VRect &rect, int32_t margin,
+                     int32_t padding, int32_t first = 0, int32_t columns = -1)
+{
+    const int32_t pw = rect.right - rect.left + 2 * margin, ph = rect.bottom - rect.top + 2 * margin;
+    if (columns < 0)
+        columns = pw - first;
     Sample *out = Scratch(buffer, size_t(columns) * size_t(ph));
-    for (int32_t y = 0; y < ph; ++y) {
-        const int32_t sy = y - margin;
-        Sample *row = out + size_t(y) * size_t(columns);
-        if (padding >= 0 && (sy < 0 || sy >= h)) {
-            std::fill(row, row + columns, Sample(constant));
-            continue;
-        }
-        const int32_t cy = rect.top + std::min(std::max(sy, 0), h - 1);
-        const uint16_t *in = &source.At(rect.left, cy);
-        std::fill(row, row + (inFirst - first), Sample(padding >= 0 ? constant : in[0]));
-        Sample *middle = row + (inFirst - first);
-        const uint16_t *from = in + (inFirst - margin);
-        for (int32_t x = 0; x < inEnd - inFirst; ++x)
-            middle[x] = Sample(from[x]);
-        std::fill(row + (inEnd - first), row + columns, Sample(padding >= 0 ? constant : in[w - 1]));
-    }
+    for (int32_t y = 0; y < ph; ++y)
+        PaddedRow(source, rect, margin, padding, first, columns, y, out + size_t(y) * size_t(columns));
     return out;
 }
 
@@ -253,36 +257,83 @@ SPErr GaussianBlur(const RasterView &source, const RasterView &destination, VRec
         return CopyPixels(source, destination, r);
     const std::vector<uint32_t> weights = GaussianWeights(radius / 65536.0);
     const int32_t taps = int32_t(weights.size()), margin = taps / 2;
-    const int32_t w = r.right - r.left, h = r.bottom - r.top, pw = w + 2 * margin, ph = h + 2 * margin;
-    const uint16_t *p = Padded(tPadded16, source, r, margin, padding);
+    const int32_t w = r.right - r.left, h = r.bottom - r.top, ph = h + 2 * margin;
+    const bool convert = source.depth != destination.depth;
 
-    // Horizontal pass into 32-bit sums, vertical pass into 64-bit sums.
-    uint32_t *across = Scratch(tAcross32, size_t(w) * ph);
-    for (int32_t y = 0; y < ph; ++y) {
-        const uint16_t *row = p + size_t(y) * pw;
-        uint32_t *out = across + size_t(y) * w;
-        for (int32_t x = 0; x < w; ++x) {
-            uint32_t sum = 0;
-            for (int32_t t = 0; t < taps; ++t)
-                sum += weights[size_t(t)] * row[x + t];
-            out[x] = sum;
-        }
+    // Every product below is of two 16-bit numbers, which SSE2 multiplies
+    // eight at a time. A weight of 65536 is the only one that does not fit:
+    // the whole weight on the centre, which leaves every sample as it is.
+    if (weights[size_t(margin)] == 65536u) {
+        for (int32_t y = r.top; y < r.bottom; ++y)
+            for (int32_t x = r.left; x < r.right; ++x) {
+                const uint32_t v = source.At(x, y);
+                destination.At(x, y) = uint16_t(!convert ? v : destination.depth == 8 ? Convert16To8(v) : Convert8To16(v));
+            }
+        return noErr;
     }
-    std::vector<uint64_t> column(static_cast<size_t>(w));
-    for (int32_t y = 0; y < h; ++y) {
-        std::fill(column.begin(), column.end(), 0);
-        for (int32_t t = 0; t < taps; ++t) {
-            const uint32_t *row = across + size_t(y + t) * w;
-            const uint64_t weight = weights[size_t(t)];
+    std::vector<uint16_t> weight(weights.begin(), weights.end());
+
+    // Row by row: a padded row's horizontal sums H = sum(wx * sample), below
+    // 2^31, are kept for the last `taps` rows as their high and low 16
+    // bits; then, for the output row they complete, A = sum(wy * high) and
+    // B = sum(wy * low), each below 2^32, make the exact total A 2^16 + B,
+    // whose rounded value (A 2^16 + B + 2^31) / 2^32 is
+    // (A + B / 2^16 + 2^15) / 2^16, divisions truncating.
+    uint16_t *highs = Scratch(ScratchOf<uint16_t, 10>(), size_t(taps) * size_t(w));
+    uint16_t *lows = Scratch(ScratchOf<uint16_t, 11>(), size_t(taps) * size_t(w));
+    uint16_t *row = Scratch(ScratchOf<uint16_t, 14>(), size_t(w) + 2 * size_t(margin));
+    uint32_t *sumA = Scratch(ScratchOf<uint32_t, 12>(), size_t(w));
+    uint32_t *sumB = Scratch(ScratchOf<uint32_t, 13>(), size_t(w));
+    for (int32_t py = 0; py < ph; ++py) {
+        PaddedRow(source, r, margin, padding, 0, w + 2 * margin, py, row);
+        // Three taps to a pass over the row, so that the sums are loaded
+        // and stored a third as often.
+        std::fill(sumA, sumA + w, 0u);
+        for (int32_t t = 0; t < taps; t += 3) {
+            const uint16_t w0 = weight[size_t(t)];
+            const uint16_t w1 = t + 1 < taps ? weight[size_t(t + 1)] : 0;
+            const uint16_t w2 = t + 2 < taps ? weight[size_t(t + 2)] : 0;
+            const uint16_t *in0 = row + t, *in1 = row + std::min(t + 1, taps - 1), *in2 = row + std::min(t + 2, taps - 1);
             for (int32_t x = 0; x < w; ++x)
-                column[size_t(x)] += weight * row[x];
+                sumA[x] += uint32_t(w0) * uint32_t(in0[x]) + uint32_t(w1) * uint32_t(in1[x]) +
+                           uint32_t(w2) * uint32_t(in2[x]);
+        }
+        uint16_t *high = highs + size_t(py % taps) * size_t(w), *low = lows + size_t(py % taps) * size_t(w);
+        for (int32_t x = 0; x < w; ++x) {
+            high[x] = uint16_t(sumA[x] >> 16);
+            low[x] = uint16_t(sumA[x]);
+        }
+        if (py < taps - 1)
+            continue;
+
+        const int32_t y = py - (taps - 1);  // the output row, whose padded rows are y .. py
+        std::fill(sumA, sumA + w, 0u);
+        std::fill(sumB, sumB + w, 0u);
+        for (int32_t t = 0; t < taps; t += 3) {
+            const uint16_t w0 = weight[size_t(t)];
+            const uint16_t w1 = t + 1 < taps ? weight[size_t(t + 1)] : 0;
+            const uint16_t w2 = t + 2 < taps ? weight[size_t(t + 2)] : 0;
+            const size_t r0 = size_t((y + t) % taps) * size_t(w);
+            const size_t r1 = size_t((y + std::min(t + 1, taps - 1)) % taps) * size_t(w);
+            const size_t r2 = size_t((y + std::min(t + 2, taps - 1)) % taps) * size_t(w);
+            const uint16_t *h0 = highs + r0, *h1 = highs + r1, *h2 = highs + r2;
+            const uint16_t *l0 = lows + r0, *l1 = lows + r1, *l2 = lows + r2;
+            for (int32_t x = 0; x < w; ++x) {
+                sumA[x] += uint32_t(w0) * uint32_t(h0[x]) + uint32_t(w1) * uint32_t(h1[x]) +
+                           uint32_t(w2) * uint32_t(h2[x]);
+                sumB[x] += uint32_t(w0) * uint32_t(l0[x]) + uint32_t(w1) * uint32_t(l1[x]) +
+                           uint32_t(w2) * uint32_t(l2[x]);
+            }
         }
         uint16_t *out = &destination.At(r.left, r.top + y);
-        for (int32_t x = 0; x < w; ++x) {
-            uint32_t v = uint32_t((column[size_t(x)] + (uint64_t(1) << 31)) >> 32);
-            if (source.depth != destination.depth)
-                v = destination.depth == 8 ? Convert16To8(v) : Convert8To16(v);
-            out[x] = uint16_t(v);
+        if (!convert) {
+            for (int32_t x = 0; x < w; ++x)
+                out[x] = uint16_t((sumA[x] + (sumB[x] >> 16) + 0x8000u) >> 16);
+        } else {
+            for (int32_t x = 0; x < w; ++x) {
+                const uint32_t v = (sumA[x] + (sumB[x] >> 16) + 0x8000u) >> 16;
+                out[x] = uint16_t(destination.depth == 8 ? Convert16To8(v) : Convert8To16(v));
+            }
         }
     }
     return noErr;

@@ -122,6 +122,31 @@ TEST(GaussianBlur, MatchesTheDirectConvolution)
                 }
 }
 
+// Radii beyond the usual: one whose weights all fall on the centre, and
+// one wider than the channel (61 taps over 5 rows); and a destination of
+// the other depth, which receives the converted results.
+TEST(GaussianBlur, TinyAndHugeRadiiAndDepthChanges)
+{
+    const VRect bounds{0, 0, 5, 7};
+    for (Fixed radius : {Fixed(6554), Fixed(10 << 16), Fixed(65541)})
+        for (int32_t padding : {-1, 0, 200})
+            for (int32_t depths : {88, 816, 168, 1616}) {
+                const int32_t from = depths == 88 || depths == 816 ? 8 : 16, to = depths % 100 == 16 ? 16 : 8;
+                Raster src = Noise(bounds, from, 17), dst(bounds, to);
+                ASSERT_EQ(filters::GaussianBlur(src.View(), dst.View(), bounds, radius, padding), 0);
+                const auto w = filters::GaussianWeights(radius / 65536.0);
+                for (int32_t y = 0; y < 5; ++y)
+                    for (int32_t x = 0; x < 7; ++x) {
+                        uint32_t expected = GaussianReference(src.View(), bounds, x, y, w, padding);
+                        if (from != to)
+                            expected = to == 8 ? Convert16To8(expected) : Convert8To16(expected);
+                        ASSERT_EQ(dst.View().At(x, y), expected)
+                            << x << "," << y << " radius " << radius << " padding " << padding << " depths " << depths;
+                    }
+            }
+    EXPECT_EQ(filters::GaussianWeights(6554 / 65536.0)[1], 65536u);
+}
+
 TEST(GaussianBlur, RefusesBadParameters)
 {
     Raster a = Noise({0, 0, 4, 4}, 8, 1), b({0, 0, 4, 4}, 8);
