@@ -121,8 +121,10 @@ void Median8(const RasterView &source, const VRect &rect, int32_t r, int32_t pad
         const size_t pw = size_t(cols);
         std::fill(colFine, colFine + size_t(cols) * 256, Count(0));
         std::fill(colCoarse, colCoarse + size_t(cols) * 16, Count(0));
-        for (int32_t y = 0; y < side - 1; ++y) {
-            const uint8_t *row = p + size_t(y) * pw;
+        // Rows 0 .. 2r - 1, and row 0 once more, which the first output
+        // row takes out again as it takes row 2r in.
+        for (int32_t y = -1; y < side - 1; ++y) {
+            const uint8_t *row = p + size_t(std::max(y, 0)) * pw;
             for (int32_t col = 0; col < cols; ++col) {
                 ++colFine[size_t(col) * 256 + row[col]];
                 ++colCoarse[size_t(col) * 16 + (row[col] >> 4)];
@@ -130,23 +132,18 @@ void Median8(const RasterView &source, const VRect &rect, int32_t r, int32_t pad
         }
 
         for (int32_t y = 0; y < h; ++y) {
-            // The window's rows become y .. y + 2r: row y - 1 leaves the
-            // columns (from the second output row on), row y + 2r enters.
+            // The window's rows become y .. y + 2r: row y - 1 (row 0 for the
+            // first) leaves the columns, row y + 2r enters. A window is of
+            // one value when its 2r + 1 columns are, alike: `ofOne[col]` is
+            // that value for the window whose last column is col, or kMixed.
+            const uint8_t *leaving = p + size_t(std::max(y - 1, 0)) * pw;
             const uint8_t *entering = p + size_t(y + side - 1) * pw;
-            if (y > 0) {
-                const uint8_t *leaving = p + size_t(y - 1) * pw;
-                for (int32_t col = 0; col < cols; ++col) {
-                    --colFine[size_t(col) * 256 + leaving[col]];
-                    --colCoarse[size_t(col) * 16 + (leaving[col] >> 4)];
-                }
-            }
-            // A window is of one value when its 2r + 1 columns are, alike:
-            // `ofOne[col]` is that value for the window whose last column is
-            // col, or kMixed.
             int32_t runStart = 0;  // the first column of the run of equal columns through col
             uint16_t previous = kMixed;
             for (int32_t col = 0; col < cols; ++col) {
-                const uint8_t v = entering[col];
+                const uint8_t out = leaving[col], v = entering[col];
+                --colFine[size_t(col) * 256 + out];
+                --colCoarse[size_t(col) * 16 + (out >> 4)];
                 const int32_t count = ++colFine[size_t(col) * 256 + v];
                 ++colCoarse[size_t(col) * 16 + (v >> 4)];
                 const uint16_t value = count == side ? v : kMixed;
