@@ -205,20 +205,76 @@ void Median8(const RasterView &source, const VRect &rect, int32_t r, int32_t pad
     }
 }
 
-void MedianGeneric(const uint16_t *p, int32_t w, int32_t h, int32_t r,
-                   const RasterView &destination, const VRect &rect)
+// Median of a 16-bit padded buffer (w + 2r by h + 2r samples, of any
+// 16-bit values). The window moves a sample at a time along rows that turn
+// at the ends (left to right, down, right to left, down, ...), each step
+// taking one line of 2r + 1 samples out and another in. Its histogram is
+// kept at four levels, counting the samples by their top 4, 8, 12 and all
+// 16 bits, so that four searches among 16 counts find the median.
+void Median16(const uint16_t *p, int32_t w, int32_t h, int32_t r, const RasterView &destination,
+              const VRect &rect)
 {
-    const int32_t side = 2 * r + 1, pw = w + 2 * r;
-    std::vector<uint16_t> window(size_t(side) * side);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) {
-            size_t n = 0;
-            for (int32_t dy = 0; dy < side; ++dy)
-                for (int32_t dx = 0; dx < side; ++dx)
-                    window[n++] = p[size_t(y + dy) * pw + size_t(x + dx)];
-            std::nth_element(window.begin(), window.begin() + long(n / 2), window.end());
-            destination.At(rect.left + x, rect.top + y) = window[n / 2];
+    using Counts = BinCounts<16>;
+    const int32_t side = 2 * r + 1;
+    const size_t pw = size_t(w) + 2 * size_t(r);
+    const uint32_t half = uint32_t(side * side - 1) / 2;  // the median's rank, from 0
+    const size_t total = 16 + 256 + 4096 + 65536;
+    uint16_t *level1 = Scratch(ScratchOf<uint16_t, 20>(), total);
+    std::fill(level1, level1 + total, uint16_t(0));
+    uint16_t *level2 = level1 + 16, *level3 = level2 + 256, *level4 = level3 + 4096;
+
+    auto add = [&](uint32_t v) {
+        ++level1[v >> 12];
+        ++level2[v >> 8];
+        ++level3[v >> 4];
+        ++level4[v];
+    };
+    auto remove = [&](uint32_t v) {
+        --level1[v >> 12];
+        --level2[v >> 8];
+        --level3[v >> 4];
+        --level4[v];
+    };
+    // One line of the window out and another in, `step` samples apart along it.
+    auto swap = [&](const uint16_t *out, const uint16_t *in, size_t step) {
+        for (int32_t i = 0; i < side; ++i, out += step, in += step) {
+            remove(*out);
+            add(*in);
         }
+    };
+    auto median = [&]() {
+        uint32_t rank = half, bin = 0;
+        for (const uint16_t *level : {level1, level2, level3, level4}) {
+            const uint16_t *group = level + size_t(bin) * 16;
+            uint64_t words[Counts::kWords];
+            for (int k = 0; k < Counts::kWords; ++k)
+                words[k] = Counts::Word(group + k * Counts::kLanes);
+            bin = bin * 16 + uint32_t(Counts::BinOfRank(words, rank, &rank));
+        }
+        return uint16_t(bin);
+    };
+
+    for (int32_t dy = 0; dy < side; ++dy)
+        for (int32_t dx = 0; dx < side; ++dx)
+            add(p[size_t(dy) * pw + size_t(dx)]);
+    int32_t x = 0;  // the window's left column in the padded buffer, and its output column
+    for (int32_t y = 0;;) {
+        const int32_t direction = y % 2 == 0 ? 1 : -1;
+        const uint16_t *top = p + size_t(y) * pw;
+        for (int32_t i = 0;; ++i) {
+            destination.At(rect.left + x, rect.top + y) = median();
+            if (i + 1 == w)
+                break;
+            if (direction > 0)
+                swap(top + x, top + x + side, pw);
+            else
+                swap(top + x + 2 * r, top + x - 1, pw);
+            x += direction;
+        }
+        if (++y == h)
+            break;
+        swap(top + x, top + size_t(side) * pw + x, 1);
+    }
 }
 
 } // namespace
@@ -352,7 +408,7 @@ SPErr MedianFilter(const RasterView &source, const RasterView &destination, VRec
     else if (source.depth == 8)
         Median8<16>(source, r, radius, padding, destination);
     else
-        MedianGeneric(Padded(tPadded16, source, r, radius, padding), w, h, radius, destination, r);
+        Median16(Padded(tPadded16, source, r, radius, padding), w, h, radius, destination, r);
     return noErr;
 }
 

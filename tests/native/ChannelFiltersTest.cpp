@@ -187,24 +187,27 @@ TEST(MedianFilter, LargeMaskLikeChannelMatchesTheReference)
             ASSERT_EQ(dst.View().At(x, y), MedianReference(src.View(), src.bounds, x, y, 7, -1)) << x << "," << y;
 }
 
-// Past the first stripe of columns (128), with both widths of packed
-// counts: radius 7 is the largest with byte lanes, 8 the smallest with
-// 16-bit lanes; 100 gives windows of more than 2^15 samples.
+// 8 bits: past the first stripe of columns (128), with both widths of
+// packed counts: radius 7 is the largest with byte lanes, 8 the smallest
+// with 16-bit lanes; 100 gives windows of more than 2^15 samples. 16 bits:
+// rows of both directions, and the same window sizes.
 TEST(MedianFilter, WideChannelsAndEveryLaneWidthMatchTheReference)
 {
     struct Case {
         VRect bounds;
-        int32_t radius;
+        int32_t radius, depth;
     };
-    const Case cases[] = {{{0, 0, 12, 261}, 7}, {{0, 0, 9, 261}, 8}, {{0, 0, 3, 2}, 100}, {{0, 0, 1, 130}, 100}};
+    const Case cases[] = {{{0, 0, 12, 261}, 7, 8}, {{0, 0, 9, 261}, 8, 8},  {{0, 0, 3, 2}, 100, 8},
+                          {{0, 0, 1, 130}, 100, 8}, {{0, 0, 6, 45}, 7, 16}, {{0, 0, 5, 20}, 8, 16},
+                          {{0, 0, 3, 2}, 100, 16}};
     for (const Case &c : cases)
         for (int32_t padding : {-1, 0}) {
-            Raster src = Noise(c.bounds, 8, 21), dst(c.bounds, 8);
+            Raster src = Noise(c.bounds, c.depth, 21), dst(c.bounds, c.depth);
             ASSERT_EQ(filters::MedianFilter(src.View(), dst.View(), c.bounds, c.radius, padding), 0);
             for (int32_t y = c.bounds.top; y < c.bounds.bottom; ++y)
                 for (int32_t x = c.bounds.left; x < c.bounds.right; x += c.radius == 100 ? 7 : 1)
                     ASSERT_EQ(dst.View().At(x, y), MedianReference(src.View(), c.bounds, x, y, c.radius, padding))
-                        << x << "," << y << " radius " << c.radius << " padding " << padding;
+                        << x << "," << y << " radius " << c.radius << " padding " << padding << " depth " << c.depth;
         }
 }
 
