@@ -108,6 +108,15 @@ inline __m128 BlendPair(__m128d lifted, __m128d k, __m128d m, __m128d v)
 inline bool BlendFourPixels16(const uint16_t *in, uint16_t *out, const uint8_t *mask, const double *lifted,
                               const uint16_t *unlifted)
 {
+    if ((mask[0] & mask[3] & mask[6] & mask[9]) == 255) {
+        // No lift anywhere (the commonest case by far: everything but the
+        // shadows): the results are looked up, for any 16-bit sample.
+        uint16_t results[12];
+        for (int32_t i = 0; i < 12; ++i)
+            results[i] = unlifted[in[i]];
+        std::memcpy(out, results, sizeof results);
+        return true;
+    }
     const __m128i zero = _mm_setzero_si128();
     const __m128i s0 = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(in)), zero);
     const __m128i s1 = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(in + 4)), zero);
@@ -117,13 +126,6 @@ inline bool BlendFourPixels16(const uint16_t *in, uint16_t *out, const uint8_t *
                                        _mm_cmpgt_epi32(s2, fullScale));
     if (_mm_movemask_epi8(above) != 0)
         return false;
-    if ((mask[0] & mask[3] & mask[6] & mask[9]) == 255) {
-        // No lift anywhere (the commonest case by far: everything but the
-        // shadows): the results are looked up.
-        for (int32_t i = 0; i < 12; ++i)
-            out[i] = unlifted[in[i]];
-        return true;
-    }
 
     // The pixels' masks and 255 minus them; then, per pair of samples
     // (0 1, 2 3, ... 10 11), the pixels they belong to: 0 0, 0 1, 1 1,
@@ -268,8 +270,9 @@ void ToneCurve::Prepare(float gamma, float contrast, bool sixteenBit)
             for (uint32_t v = 0; v < 256; ++v)
                 result8_[m][v] = uint8_t(BlendSample(lifted_[v], 1.0f, m, v, false));
     else
-        for (uint32_t v = 0; v <= full; ++v)
-            result16At255_[v] = BlendSample(lifted_[v], 1.0f, 255, v, true);
+        for (uint32_t v = 0; v < 65536; ++v)
+            result16At255_[v] =
+                BlendSample(v <= full ? lifted_[v] : LiftedSample(v, gamma, contrast, true), 1.0f, 255, v, true);
     prepared_ = true;
     gamma_ = gamma;
     contrast_ = contrast;

@@ -66,7 +66,7 @@ double LiftedSample(uint32_t sample, float gamma, float contrast, bool sixteenBi
 // the power term per sample value and, for blocks without a selection, the
 // finished results: at 8 bits per (mask, sample) pair, at 16 bits per
 // sample for mask 255 (no lift, as everywhere but in the shadows). About
-// 390 KB: keep it in static storage.
+// 450 KB: keep it in static storage.
 class ToneCurve {
 public:
     // Rebuilds the tables only when gamma, contrast or the depth change.
@@ -81,7 +81,8 @@ public:
     // The table of the power term, valid for samples up to the full scale.
     const double *LiftedValues() const { return lifted_; }
     const uint8_t *Results8(uint8_t mask) const { return result8_[mask]; }
-    // The 16-bit results at mask 255, per sample up to the full scale.
+    // The 16-bit results at mask 255, for every 16-bit sample (a faulty
+    // host's above the full scale too).
     const uint16_t *Results16AtFullMask() const { return result16At255_; }
     bool SixteenBit() const { return sixteenBit_; }
 
@@ -93,7 +94,7 @@ private:
     uint32_t full_ = 0;
     double lifted_[32769] = {};
     uint8_t result8_[256][256] = {};
-    uint16_t result16At255_[32769] = {};
+    uint16_t result16At255_[65536] = {};
 };
 
 // Pass 3. Mixes every selected pixel into the destination; unselected
