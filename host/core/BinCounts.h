@@ -75,8 +75,9 @@ struct BinCounts {
         return int32_t(k * uint32_t(kLanes) + Total(under));
     }
 
-    // The same, with SSE2 where the compiler targets it and the lanes are
-    // bytes: all sixteen running sums in one register, four additions.
+    // The same, with SSE2 where the compiler targets it: all sixteen
+    // running sums in one register (bytes) or two (16-bit lanes), a few
+    // shifted additions, and no multiplications.
     static int32_t BinOfRank(const uint64_t *words, uint32_t rank, uint32_t *within)
     {
 #if defined(UMBROLUX_BIN_COUNTS_SSE2)
@@ -93,6 +94,33 @@ struct BinCounts {
             const uint32_t bin = uint32_t(__builtin_ctz(~uint32_t(_mm_movemask_epi8(under))));
             const __m128i below = _mm_sad_epu8(_mm_and_si128(counts, under), _mm_setzero_si128());
             *within = rank - uint32_t(_mm_cvtsi128_si32(below) + _mm_cvtsi128_si32(_mm_srli_si128(below, 8)));
+            return int32_t(bin);
+        } else {
+            // Eight 16-bit lanes to a register: running sums in each, the
+            // first register's total added to the second's.
+            const __m128i low = _mm_set_epi64x(int64_t(words[1]), int64_t(words[0]));
+            const __m128i high = _mm_set_epi64x(int64_t(words[3]), int64_t(words[2]));
+            auto runningSums = [](__m128i c) {
+                c = _mm_add_epi16(c, _mm_slli_si128(c, 2));
+                c = _mm_add_epi16(c, _mm_slli_si128(c, 4));
+                return _mm_add_epi16(c, _mm_slli_si128(c, 8));
+            };
+            const __m128i sumsLow = runningSums(low);
+            const __m128i lowTotal = _mm_shufflehi_epi16(sumsLow, 0xFF);
+            const __m128i sumsHigh = _mm_add_epi16(runningSums(high), _mm_unpackhi_epi64(lowTotal, lowTotal));
+            // sum <= rank where the saturating difference sum - rank is 0.
+            const __m128i ranks = _mm_set1_epi16(int16_t(rank)), zero = _mm_setzero_si128();
+            const __m128i underLow = _mm_cmpeq_epi16(_mm_subs_epu16(sumsLow, ranks), zero);
+            const __m128i underHigh = _mm_cmpeq_epi16(_mm_subs_epu16(sumsHigh, ranks), zero);
+            const uint32_t bin =
+                uint32_t(__builtin_ctz(~uint32_t(_mm_movemask_epi8(_mm_packs_epi16(underLow, underHigh)))));
+            // The counts of the bins under the rank, added across (no sum
+            // of them exceeds the total).
+            __m128i below = _mm_add_epi16(_mm_and_si128(low, underLow), _mm_and_si128(high, underHigh));
+            below = _mm_add_epi16(below, _mm_srli_si128(below, 8));
+            below = _mm_add_epi16(below, _mm_srli_si128(below, 4));
+            below = _mm_add_epi16(below, _mm_srli_si128(below, 2));
+            *within = rank - (uint32_t(_mm_cvtsi128_si32(below)) & 0xFFFFu);
             return int32_t(bin);
         }
 #endif

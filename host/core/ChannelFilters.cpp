@@ -103,7 +103,9 @@ void Median8(const RasterView &source, const VRect &rect, int32_t r, int32_t pad
     const uint32_t half = uint32_t(side * side - 1) / 2;  // the median's rank, from 0
     const uint16_t kMixed = 256;                          // not of one value
 
-    const int32_t stripe = 128;
+    // Wide enough that the columns shared with the next stripe (2r of
+    // them) are a small part of the work.
+    const int32_t stripe = std::max(128, 4 * r);
     const int32_t maxColumns = std::min(w, stripe) + 2 * r;
     Count *colFine = Scratch(ScratchOf<Count, 0>(), size_t(maxColumns) * 256);
     Count *colCoarse = Scratch(ScratchOf<Count, 1>(), size_t(maxColumns) * 16);
