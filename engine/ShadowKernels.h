@@ -42,6 +42,9 @@ public:
         return channelSum <= top_ && channelSum < sizeof values_ ? values_[channelSum]
                                                                  : MaskValue(channelSum, bias_, sixteenBit_);
     }
+    // The table itself, valid for sums up to Top().
+    const uint8_t *Values() const { return values_; }
+    uint32_t Top() const { return top_; }
 
 private:
     bool prepared_ = false;
@@ -60,9 +63,10 @@ void BuildMask(const void *source, uint8_t *mask, const BlockLayout &layout, con
 double LiftedSample(uint32_t sample, float gamma, float contrast, bool sixteenBit);
 
 // The constants of pass 3 for one gamma, contrast and depth, with a table of
-// the power term per sample value and, for 8-bit blocks without a selection,
-// the finished result per (mask, sample) pair. About 320 KB: keep it in
-// static storage.
+// the power term per sample value and, for blocks without a selection, the
+// finished results: at 8 bits per (mask, sample) pair, at 16 bits per
+// sample for mask 255 (no lift, as everywhere but in the shadows). About
+// 450 KB: keep it in static storage.
 class ToneCurve {
 public:
     // Rebuilds the tables only when gamma, contrast or the depth change.
@@ -74,7 +78,12 @@ public:
     {
         return sample <= full_ ? lifted_[sample] : LiftedSample(sample, gamma_, contrast_, sixteenBit_);
     }
+    // The table of the power term, valid for samples up to the full scale.
+    const double *LiftedValues() const { return lifted_; }
     const uint8_t *Results8(uint8_t mask) const { return result8_[mask]; }
+    // The 16-bit results at mask 255, for every 16-bit sample (a faulty
+    // host's above the full scale too).
+    const uint16_t *Results16AtFullMask() const { return result16At255_; }
     bool SixteenBit() const { return sixteenBit_; }
 
 private:
@@ -85,6 +94,7 @@ private:
     uint32_t full_ = 0;
     double lifted_[32769] = {};
     uint8_t result8_[256][256] = {};
+    uint16_t result16At255_[65536] = {};
 };
 
 // Pass 3. Mixes every selected pixel into the destination; unselected

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "host/core/BinCounts.h"
+
 namespace filters {
 namespace {
 
@@ -16,43 +18,61 @@ T *Scratch(std::vector<T> &buffer, size_t size)
     return buffer.data();
 }
 
+// One buffer of each type and purpose per thread.
+template <typename T, int Purpose>
+std::vector<T> &ScratchOf()
+{
+    thread_local std::vector<T> buffer;
+    return buffer;
+}
+
 thread_local std::vector<uint8_t> tPadded8;
-thread_local std::vector<uint16_t> tPadded16, tAcross16, tDown16;
-thread_local std::vector<uint32_t> tAcross32;
+thread_local std::vector<uint16_t> tPadded16;
 
 bool ValidPadding(int32_t padding)
 {
     return padding == -1 || (padding >= 0 && padding <= 255);
 }
 
-// The source inside `rect` surrounded by `margin` samples of padding, as a
-// row-major buffer of (w + 2 margin) x (h + 2 margin) samples.
+// Row y of the source inside `rect` surrounded by `margin` samples of
+// padding, (w + 2 margin) x (h + 2 margin) in all; or its padded columns
+// first .. first + columns - 1 only.
 template <typename Sample>
-const Sample *Padded(std::vector<Sample> &buffer, const RasterView &source, const VRect &rect, int32_t margin,
-                     int32_t padding)
+void PaddedRow(const RasterView &source, const VRect &rect, int32_t margin, int32_t padding, int32_t first,
+               int32_t columns, int32_t y, Sample *row)
 {
     const int32_t w = rect.right - rect.left, h = rect.bottom - rect.top;
-    const int32_t pw = w + 2 * margin, ph = h + 2 * margin;
     const uint16_t constant =
         padding < 0 ? 0 : (source.depth == 16 ? Convert8To16(uint32_t(padding)) : uint16_t(padding));
-    Sample *out = Scratch(buffer, size_t(pw) * size_t(ph));
-    for (int32_t y = 0; y < ph; ++y) {
-        const int32_t sy = y - margin;
-        Sample *row = out + size_t(y) * pw;
-        if (padding >= 0 && (sy < 0 || sy >= h)) {
-            std::fill(row, row + pw, Sample(constant));
-            continue;
-        }
-        const int32_t cy = rect.top + std::min(std::max(sy, 0), h - 1);
-        const uint16_t *in = &source.At(rect.left, cy);
-        for (int32_t x = 0; x < pw; ++x) {
-            const int32_t sx = x - margin;
-            if (sx >= 0 && sx < w)
-                row[x] = Sample(in[sx]);
-            else
-                row[x] = Sample(padding >= 0 ? constant : in[std::min(std::max(sx, 0), w - 1)]);
-        }
+    const int32_t sy = y - margin;
+    if (padding >= 0 && (sy < 0 || sy >= h)) {
+        std::fill(row, row + columns, Sample(constant));
+        return;
     }
+    // The columns that lie left of the source, in it, and right of it.
+    const int32_t end = first + columns;
+    const int32_t inFirst = std::min(std::max(first, margin), end);
+    const int32_t inEnd = std::max(std::min(end, margin + w), inFirst);
+    const uint16_t *in = &source.At(rect.left, rect.top + std::min(std::max(sy, 0), h - 1));
+    std::fill(row, row + (inFirst - first), Sample(padding >= 0 ? constant : in[0]));
+    Sample *middle = row + (inFirst - first);
+    const uint16_t *from = in + (inFirst - margin);
+    for (int32_t x = 0; x < inEnd - inFirst; ++x)
+        middle[x] = Sample(from[x]);
+    std::fill(row + (inEnd - first), row + columns, Sample(padding >= 0 ? constant : in[w - 1]));
+}
+
+// All rows of it, as a row-major buffer.
+template <typename Sample>
+const Sample *Padded(std::vector<Sample> &buffer, const RasterView &source, const VRect &rect, int32_t margin,
+                     int32_t padding, int32_t first = 0, int32_t columns = -1)
+{
+    const int32_t pw = rect.right - rect.left + 2 * margin, ph = rect.bottom - rect.top + 2 * margin;
+    if (columns < 0)
+        columns = pw - first;
+    Sample *out = Scratch(buffer, size_t(columns) * size_t(ph));
+    for (int32_t y = 0; y < ph; ++y)
+        PaddedRow(source, rect, margin, padding, first, columns, y, out + size_t(y) * size_t(columns));
     return out;
 }
 
@@ -61,159 +81,202 @@ VRect Working(const RasterView &source, const RasterView &destination, const VRe
     return Intersect(Intersect(rect, source.bounds), destination.bounds);
 }
 
-// Median of an 8-bit padded buffer.
-void Median8(const uint8_t *p, int32_t w, int32_t h, int32_t r, const RasterView &destination,
-             const VRect &rect)
+// Median of an 8-bit padded buffer (w + 2r by h + 2r samples).
+//
+// Constant time per sample: a histogram per padded column over the
+// window's rows, as 256 fine and 16 coarse counts, moved down a row per
+// output row; the window's 16 coarse counts kept current as it slides
+// right; of its fine counts, only the segment of 16 that the median falls
+// into is brought up to date, from where it was last used (mostly the
+// column before). Windows of one value are found from the columns that are
+// of one value and skip the search. The columns are taken in stripes
+// narrow enough for their histograms to stay in the processor's nearest
+// caches.
+template <int Bits>
+void Median8(const RasterView &source, const VRect &rect, int32_t r, int32_t padding, const RasterView &destination)
 {
+    const int32_t w = rect.right - rect.left, h = rect.bottom - rect.top;
+    using P = BinCounts<Bits>;
+    using Count = typename P::Count;
+    const int kWords = P::kWords;
     const int32_t side = 2 * r + 1;
-    const int32_t pw = w + 2 * r, ph = h + 2 * r;
-    const int32_t half = (side * side - 1) / 2;  // rank of the median, from 0
+    const uint32_t half = uint32_t(side * side - 1) / 2;  // the median's rank, from 0
+    const uint16_t kMixed = 256;                          // not of one value
 
-    // A window is of one value when each of its rows is: `across[y][x]` is
-    // the value of row y over columns x .. x + 2r when they are all equal
-    // (256 otherwise), and `down[y][x]` counts how many rows from y on keep
-    // the same `across` value.
-    uint16_t *across = Scratch(tAcross16, size_t(pw) * ph);
-    uint16_t *down = Scratch(tDown16, size_t(w) * ph);
-    for (int32_t y = 0; y < ph; ++y) {
-        const uint8_t *row = p + size_t(y) * pw;
-        int32_t runEnd = pw - 1;  // the last column of the run of equal values through x
-        for (int32_t x = pw - 1; x >= 0; --x) {
-            if (x + 1 < pw && row[x] != row[x + 1])
-                runEnd = x;
-            if (x < w)
-                across[size_t(y) * pw + x] = runEnd >= x + side - 1 ? row[x] : uint16_t(256);
-        }
-    }
-    for (int32_t x = 0; x < w; ++x)
-        down[size_t(ph - 1) * w + x] = 1;
-    for (int32_t y = ph - 2; y >= 0; --y) {  // row by row, for the cache
-        const uint16_t *here = &across[size_t(y) * pw], *next = &across[size_t(y + 1) * pw];
-        const uint16_t *nextDown = &down[size_t(y + 1) * w];
-        uint16_t *out = &down[size_t(y) * w];
-        for (int32_t x = 0; x < w; ++x)
-            out[x] = here[x] == next[x] ? uint16_t(std::min<int32_t>(nextDown[x] + 1, side)) : uint16_t(1);
-    }
-
-    // Constant-time median: a 256-bin histogram per padded column over the
-    // window's rows, moved down one row per output row, and the window's
-    // histogram as a coarse part (16 bins of 16 values) kept current as the
-    // window slides right, plus 16 fine segments brought up to date only
-    // when the median falls into them.
-    // The columns are taken in stripes narrow enough for their histograms
-    // to stay in the processor's cache.
-    const int32_t stripe = 192;
-    const int32_t histColumns = std::min(w, stripe) + 2 * r;
-    std::vector<uint16_t> colFine(size_t(histColumns) * 256), colCoarse(size_t(histColumns) * 16);
-    uint16_t coarse[16];
-    uint16_t fine[16][16];
-    int32_t fineAt[16];  // the window column each fine segment is current for; -1: none
+    // Wide enough that the columns shared with the next stripe (2r of
+    // them) are a small part of the work.
+    const int32_t stripe = std::max(128, 4 * r);
+    const int32_t maxColumns = std::min(w, stripe) + 2 * r;
+    Count *colFine = Scratch(ScratchOf<Count, 0>(), size_t(maxColumns) * 256);
+    Count *colCoarse = Scratch(ScratchOf<Count, 1>(), size_t(maxColumns) * 16);
+    uint16_t *ofOne = Scratch(ScratchOf<uint16_t, 2>(), size_t(maxColumns));
+    uint8_t *binOf = Scratch(ScratchOf<uint8_t, 3>(), size_t(maxColumns));
+    uint16_t *rankOf = Scratch(ScratchOf<uint16_t, 4>(), size_t(maxColumns));
+    uint64_t fine[16][kWords];
+    int32_t fineAt[16];  // the window column each fine segment is current for
 
     for (int32_t x0 = 0; x0 < w; x0 += stripe) {
         const int32_t sw = std::min(stripe, w - x0);  // output columns in this stripe
         const int32_t cols = sw + 2 * r;              // histogram columns: padded x0 .. x0 + cols
-        std::fill(colFine.begin(), colFine.end(), uint16_t(0));
-        std::fill(colCoarse.begin(), colCoarse.end(), uint16_t(0));
-        auto add = [&](int32_t col, uint8_t v, int delta) {
-            uint16_t &f = colFine[size_t(col) * 256 + v];
-            uint16_t &c = colCoarse[size_t(col) * 16 + (v >> 4)];
-            f = uint16_t(f + delta);
-            c = uint16_t(c + delta);
-        };
-        for (int32_t y = 0; y < side; ++y)
-            for (int32_t col = 0; col < cols; ++col)
-                add(col, p[size_t(y) * pw + size_t(x0 + col)], 1);
+        // The stripe's padded columns, row after row: read in order.
+        const uint8_t *p = Padded(tPadded8, source, rect, r, padding, x0, cols);
+        const size_t pw = size_t(cols);
+        std::fill(colFine, colFine + size_t(cols) * 256, Count(0));
+        std::fill(colCoarse, colCoarse + size_t(cols) * 16, Count(0));
+        // Rows 0 .. 2r - 1, and row 0 once more, which the first output
+        // row takes out again as it takes row 2r in.
+        for (int32_t y = -1; y < side - 1; ++y) {
+            const uint8_t *row = p + size_t(std::max(y, 0)) * pw;
+            for (int32_t col = 0; col < cols; ++col) {
+                ++colFine[size_t(col) * 256 + row[col]];
+                ++colCoarse[size_t(col) * 16 + (row[col] >> 4)];
+            }
+        }
 
         for (int32_t y = 0; y < h; ++y) {
-            if (y > 0) {
-                const uint8_t *leaving = p + size_t(y - 1) * pw + x0;
-                const uint8_t *entering = p + size_t(y - 1 + side) * pw + x0;
-                for (int32_t col = 0; col < cols; ++col) {
-                    add(col, leaving[col], -1);
-                    add(col, entering[col], 1);
-                }
+            // The window's rows become y .. y + 2r: row y - 1 (row 0 for the
+            // first) leaves the columns, row y + 2r enters. A window is of
+            // one value when its 2r + 1 columns are, alike: `ofOne[col]` is
+            // that value for the window whose last column is col, or kMixed.
+            const uint8_t *leaving = p + size_t(std::max(y - 1, 0)) * pw;
+            const uint8_t *entering = p + size_t(y + side - 1) * pw;
+            int32_t runStart = 0;  // the first column of the run of equal columns through col
+            uint16_t previous = kMixed;
+            for (int32_t col = 0; col < cols; ++col) {
+                const uint8_t out = leaving[col], v = entering[col];
+                --colFine[size_t(col) * 256 + out];
+                --colCoarse[size_t(col) * 16 + (out >> 4)];
+                const int32_t count = ++colFine[size_t(col) * 256 + v];
+                ++colCoarse[size_t(col) * 16 + (v >> 4)];
+                const uint16_t value = count == side ? v : kMixed;
+                runStart = value == previous ? runStart : col;
+                previous = value;
+                ofOne[col] = runStart <= col - 2 * r ? value : kMixed;
             }
-            std::fill(std::begin(coarse), std::end(coarse), uint16_t(0));
-            for (int32_t col = 0; col < side; ++col)
-                for (int b = 0; b < 16; ++b)
-                    coarse[b] = uint16_t(coarse[b] + colCoarse[size_t(col) * 16 + b]);
-            std::fill(std::begin(fineAt), std::end(fineAt), -1);
 
-            uint16_t *out = &destination.At(rect.left + x0, rect.top + y);
-            const uint16_t *uniform = &across[size_t(y) * pw + x0];
-            const uint16_t *uniformRows = &down[size_t(y) * w + x0];
+            uint64_t coarse[kWords] = {};
+            for (int32_t col = 0; col < side; ++col)
+                for (int i = 0; i < kWords; ++i)
+                    coarse[i] += P::Word(colCoarse + size_t(col) * 16 + size_t(i) * P::kLanes);
+            std::fill(std::begin(fineAt), std::end(fineAt), -side);
+
+            // First the coarse bin of every window of the row and the rank
+            // within it, then the fine segments: two short loops keep more
+            // windows in flight in the processor than one long one.
             for (int32_t x = 0; x < sw; ++x) {
                 if (x > 0) {
-                    const uint16_t *enter = &colCoarse[size_t(x - 1 + side) * 16];
-                    const uint16_t *leave = &colCoarse[size_t(x - 1) * 16];
-                    for (int b = 0; b < 16; ++b)
-                        coarse[b] = uint16_t(coarse[b] + enter[b] - leave[b]);
+                    const Count *enter = colCoarse + size_t(x - 1 + side) * 16;
+                    const Count *leave = colCoarse + size_t(x - 1) * 16;
+                    for (int i = 0; i < kWords; ++i)
+                        coarse[i] = coarse[i] + P::Word(enter + i * P::kLanes) - P::Word(leave + i * P::kLanes);
                 }
-                if (uniform[x] != 256 && uniformRows[x] >= side) {
-                    out[x] = uniform[x];  // a window of one value
+                if (ofOne[x + 2 * r] != kMixed)
+                    continue;
+                uint32_t rank = 0;
+                binOf[x] = uint8_t(P::BinOfRank(coarse, half, &rank));
+                rankOf[x] = uint16_t(rank);
+            }
+            uint16_t *out = &destination.At(rect.left + x0, rect.top + y);
+            for (int32_t x = 0; x < sw; ++x) {
+                if (ofOne[x + 2 * r] != kMixed) {
+                    out[x] = ofOne[x + 2 * r];
                     continue;
                 }
-                // The median's coarse bin, counted from whichever end is nearer.
-                int32_t lower = 0;
-                for (int b = 0; b < 8; ++b)
-                    lower += coarse[b];
-                int32_t rank = half, c = 0;
-                if (rank < lower) {
-                    while (rank >= coarse[c])
-                        rank -= coarse[c++];
-                } else {
-                    rank = 2 * half - rank;  // the same rank counted from the top
-                    c = 15;
-                    while (rank >= coarse[c])
-                        rank -= coarse[c--];
-                    rank = coarse[c] - 1 - rank;  // back to a rank from the bin's bottom
-                }
-                uint16_t *segment = fine[c];
-                const size_t first = size_t(c) * 16;
-                if (fineAt[c] < 0 || x - fineAt[c] > side) {
-                    std::fill(segment, segment + 16, uint16_t(0));
+                const int32_t c = binOf[x];
+                uint64_t *segment = fine[c];
+                const Count *column = colFine + size_t(c) * 16;  // the segment's counts in column 0
+                if (x - fineAt[c] > side / 2) {
+                    for (int i = 0; i < kWords; ++i)
+                        segment[i] = 0;
                     for (int32_t col = x; col < x + side; ++col)
-                        for (int b = 0; b < 16; ++b)
-                            segment[b] = uint16_t(segment[b] + colFine[size_t(col) * 256 + first + size_t(b)]);
+                        for (int i = 0; i < kWords; ++i)
+                            segment[i] += P::Word(column + size_t(col) * 256 + size_t(i) * P::kLanes);
                 } else {
                     for (int32_t step = fineAt[c]; step < x; ++step) {
-                        const uint16_t *enter = &colFine[size_t(step + side) * 256 + first];
-                        const uint16_t *leave = &colFine[size_t(step) * 256 + first];
-                        for (int b = 0; b < 16; ++b)
-                            segment[b] = uint16_t(segment[b] + enter[b] - leave[b]);
+                        const Count *enter = column + size_t(step + side) * 256;
+                        const Count *leave = column + size_t(step) * 256;
+                        for (int i = 0; i < kWords; ++i)
+                            segment[i] = segment[i] + P::Word(enter + i * P::kLanes) - P::Word(leave + i * P::kLanes);
                     }
                 }
                 fineAt[c] = x;
-                int32_t b = 0;
-                if (2 * rank < coarse[c]) {
-                    while (rank >= segment[b])
-                        rank -= segment[b++];
-                } else {
-                    rank = coarse[c] - 1 - rank;
-                    b = 15;
-                    while (rank >= segment[b])
-                        rank -= segment[b--];
-                }
-                out[x] = uint16_t(first + size_t(b));
+                uint32_t rank = 0;
+                out[x] = uint16_t(16 * c + P::BinOfRank(segment, rankOf[x], &rank));
             }
         }
     }
 }
 
-void MedianGeneric(const uint16_t *p, int32_t w, int32_t h, int32_t r,
-                   const RasterView &destination, const VRect &rect)
+// Median of a 16-bit padded buffer (w + 2r by h + 2r samples, of any
+// 16-bit values). The window moves a sample at a time along rows that turn
+// at the ends (left to right, down, right to left, down, ...), each step
+// taking one line of 2r + 1 samples out and another in. Its histogram is
+// kept at four levels, counting the samples by their top 4, 8, 12 and all
+// 16 bits, so that four searches among 16 counts find the median.
+void Median16(const uint16_t *p, int32_t w, int32_t h, int32_t r, const RasterView &destination,
+              const VRect &rect)
 {
-    const int32_t side = 2 * r + 1, pw = w + 2 * r;
-    std::vector<uint16_t> window(size_t(side) * side);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) {
-            size_t n = 0;
-            for (int32_t dy = 0; dy < side; ++dy)
-                for (int32_t dx = 0; dx < side; ++dx)
-                    window[n++] = p[size_t(y + dy) * pw + size_t(x + dx)];
-            std::nth_element(window.begin(), window.begin() + long(n / 2), window.end());
-            destination.At(rect.left + x, rect.top + y) = window[n / 2];
+    using Counts = BinCounts<16>;
+    const int32_t side = 2 * r + 1;
+    const size_t pw = size_t(w) + 2 * size_t(r);
+    const uint32_t half = uint32_t(side * side - 1) / 2;  // the median's rank, from 0
+    const size_t total = 16 + 256 + 4096 + 65536;
+    uint16_t *level1 = Scratch(ScratchOf<uint16_t, 20>(), total);
+    std::fill(level1, level1 + total, uint16_t(0));
+    uint16_t *level2 = level1 + 16, *level3 = level2 + 256, *level4 = level3 + 4096;
+
+    auto add = [&](uint32_t v) {
+        ++level1[v >> 12];
+        ++level2[v >> 8];
+        ++level3[v >> 4];
+        ++level4[v];
+    };
+    auto remove = [&](uint32_t v) {
+        --level1[v >> 12];
+        --level2[v >> 8];
+        --level3[v >> 4];
+        --level4[v];
+    };
+    // One line of the window out and another in, `step` samples apart along it.
+    auto swap = [&](const uint16_t *out, const uint16_t *in, size_t step) {
+        for (int32_t i = 0; i < side; ++i, out += step, in += step) {
+            remove(*out);
+            add(*in);
         }
+    };
+    auto median = [&]() {
+        uint32_t rank = half, bin = 0;
+        for (const uint16_t *level : {level1, level2, level3, level4}) {
+            const uint16_t *group = level + size_t(bin) * 16;
+            uint64_t words[Counts::kWords];
+            for (int k = 0; k < Counts::kWords; ++k)
+                words[k] = Counts::Word(group + k * Counts::kLanes);
+            bin = bin * 16 + uint32_t(Counts::BinOfRank(words, rank, &rank));
+        }
+        return uint16_t(bin);
+    };
+
+    for (int32_t dy = 0; dy < side; ++dy)
+        for (int32_t dx = 0; dx < side; ++dx)
+            add(p[size_t(dy) * pw + size_t(dx)]);
+    int32_t x = 0;  // the window's left column in the padded buffer, and its output column
+    for (int32_t y = 0;;) {
+        const int32_t direction = y % 2 == 0 ? 1 : -1;
+        const uint16_t *top = p + size_t(y) * pw;
+        for (int32_t i = 0;; ++i) {
+            destination.At(rect.left + x, rect.top + y) = median();
+            if (i + 1 == w)
+                break;
+            if (direction > 0)
+                swap(top + x, top + x + side, pw);
+            else
+                swap(top + x + 2 * r, top + x - 1, pw);
+            x += direction;
+        }
+        if (++y == h)
+            break;
+        swap(top + x, top + size_t(side) * pw + x, 1);
+    }
 }
 
 } // namespace
@@ -249,36 +312,83 @@ SPErr GaussianBlur(const RasterView &source, const RasterView &destination, VRec
         return CopyPixels(source, destination, r);
     const std::vector<uint32_t> weights = GaussianWeights(radius / 65536.0);
     const int32_t taps = int32_t(weights.size()), margin = taps / 2;
-    const int32_t w = r.right - r.left, h = r.bottom - r.top, pw = w + 2 * margin, ph = h + 2 * margin;
-    const uint16_t *p = Padded(tPadded16, source, r, margin, padding);
+    const int32_t w = r.right - r.left, h = r.bottom - r.top, ph = h + 2 * margin;
+    const bool convert = source.depth != destination.depth;
 
-    // Horizontal pass into 32-bit sums, vertical pass into 64-bit sums.
-    uint32_t *across = Scratch(tAcross32, size_t(w) * ph);
-    for (int32_t y = 0; y < ph; ++y) {
-        const uint16_t *row = p + size_t(y) * pw;
-        uint32_t *out = across + size_t(y) * w;
-        for (int32_t x = 0; x < w; ++x) {
-            uint32_t sum = 0;
-            for (int32_t t = 0; t < taps; ++t)
-                sum += weights[size_t(t)] * row[x + t];
-            out[x] = sum;
-        }
+    // Every product below is of two 16-bit numbers, which SSE2 multiplies
+    // eight at a time. A weight of 65536 is the only one that does not fit:
+    // the whole weight on the centre, which leaves every sample as it is.
+    if (weights[size_t(margin)] == 65536u) {
+        for (int32_t y = r.top; y < r.bottom; ++y)
+            for (int32_t x = r.left; x < r.right; ++x) {
+                const uint32_t v = source.At(x, y);
+                destination.At(x, y) = uint16_t(!convert ? v : destination.depth == 8 ? Convert16To8(v) : Convert8To16(v));
+            }
+        return noErr;
     }
-    std::vector<uint64_t> column(static_cast<size_t>(w));
-    for (int32_t y = 0; y < h; ++y) {
-        std::fill(column.begin(), column.end(), 0);
-        for (int32_t t = 0; t < taps; ++t) {
-            const uint32_t *row = across + size_t(y + t) * w;
-            const uint64_t weight = weights[size_t(t)];
+    std::vector<uint16_t> weight(weights.begin(), weights.end());
+
+    // Row by row: a padded row's horizontal sums H = sum(wx * sample), below
+    // 2^31, are kept for the last `taps` rows as their high and low 16
+    // bits; then, for the output row they complete, A = sum(wy * high) and
+    // B = sum(wy * low), each below 2^32, make the exact total A 2^16 + B,
+    // whose rounded value (A 2^16 + B + 2^31) / 2^32 is
+    // (A + B / 2^16 + 2^15) / 2^16, divisions truncating.
+    uint16_t *highs = Scratch(ScratchOf<uint16_t, 10>(), size_t(taps) * size_t(w));
+    uint16_t *lows = Scratch(ScratchOf<uint16_t, 11>(), size_t(taps) * size_t(w));
+    uint16_t *row = Scratch(ScratchOf<uint16_t, 14>(), size_t(w) + 2 * size_t(margin));
+    uint32_t *sumA = Scratch(ScratchOf<uint32_t, 12>(), size_t(w));
+    uint32_t *sumB = Scratch(ScratchOf<uint32_t, 13>(), size_t(w));
+    for (int32_t py = 0; py < ph; ++py) {
+        PaddedRow(source, r, margin, padding, 0, w + 2 * margin, py, row);
+        // Three taps to a pass over the row, so that the sums are loaded
+        // and stored a third as often.
+        std::fill(sumA, sumA + w, 0u);
+        for (int32_t t = 0; t < taps; t += 3) {
+            const uint16_t w0 = weight[size_t(t)];
+            const uint16_t w1 = t + 1 < taps ? weight[size_t(t + 1)] : 0;
+            const uint16_t w2 = t + 2 < taps ? weight[size_t(t + 2)] : 0;
+            const uint16_t *in0 = row + t, *in1 = row + std::min(t + 1, taps - 1), *in2 = row + std::min(t + 2, taps - 1);
             for (int32_t x = 0; x < w; ++x)
-                column[size_t(x)] += weight * row[x];
+                sumA[x] += uint32_t(w0) * uint32_t(in0[x]) + uint32_t(w1) * uint32_t(in1[x]) +
+                           uint32_t(w2) * uint32_t(in2[x]);
+        }
+        uint16_t *high = highs + size_t(py % taps) * size_t(w), *low = lows + size_t(py % taps) * size_t(w);
+        for (int32_t x = 0; x < w; ++x) {
+            high[x] = uint16_t(sumA[x] >> 16);
+            low[x] = uint16_t(sumA[x]);
+        }
+        if (py < taps - 1)
+            continue;
+
+        const int32_t y = py - (taps - 1);  // the output row, whose padded rows are y .. py
+        std::fill(sumA, sumA + w, 0u);
+        std::fill(sumB, sumB + w, 0u);
+        for (int32_t t = 0; t < taps; t += 3) {
+            const uint16_t w0 = weight[size_t(t)];
+            const uint16_t w1 = t + 1 < taps ? weight[size_t(t + 1)] : 0;
+            const uint16_t w2 = t + 2 < taps ? weight[size_t(t + 2)] : 0;
+            const size_t r0 = size_t((y + t) % taps) * size_t(w);
+            const size_t r1 = size_t((y + std::min(t + 1, taps - 1)) % taps) * size_t(w);
+            const size_t r2 = size_t((y + std::min(t + 2, taps - 1)) % taps) * size_t(w);
+            const uint16_t *h0 = highs + r0, *h1 = highs + r1, *h2 = highs + r2;
+            const uint16_t *l0 = lows + r0, *l1 = lows + r1, *l2 = lows + r2;
+            for (int32_t x = 0; x < w; ++x) {
+                sumA[x] += uint32_t(w0) * uint32_t(h0[x]) + uint32_t(w1) * uint32_t(h1[x]) +
+                           uint32_t(w2) * uint32_t(h2[x]);
+                sumB[x] += uint32_t(w0) * uint32_t(l0[x]) + uint32_t(w1) * uint32_t(l1[x]) +
+                           uint32_t(w2) * uint32_t(l2[x]);
+            }
         }
         uint16_t *out = &destination.At(r.left, r.top + y);
-        for (int32_t x = 0; x < w; ++x) {
-            uint32_t v = uint32_t((column[size_t(x)] + (uint64_t(1) << 31)) >> 32);
-            if (source.depth != destination.depth)
-                v = destination.depth == 8 ? Convert16To8(v) : Convert8To16(v);
-            out[x] = uint16_t(v);
+        if (!convert) {
+            for (int32_t x = 0; x < w; ++x)
+                out[x] = uint16_t((sumA[x] + (sumB[x] >> 16) + 0x8000u) >> 16);
+        } else {
+            for (int32_t x = 0; x < w; ++x) {
+                const uint32_t v = (sumA[x] + (sumB[x] >> 16) + 0x8000u) >> 16;
+                out[x] = uint16_t(destination.depth == 8 ? Convert16To8(v) : Convert8To16(v));
+            }
         }
     }
     return noErr;
@@ -295,10 +405,12 @@ SPErr MedianFilter(const RasterView &source, const RasterView &destination, VRec
     if (IsEmpty(r))
         return noErr;
     const int32_t w = r.right - r.left, h = r.bottom - r.top;
-    if (source.depth == 8)
-        Median8(Padded(tPadded8, source, r, radius, padding), w, h, radius, destination, r);
+    if (source.depth == 8 && radius <= 7)
+        Median8<8>(source, r, radius, padding, destination);
+    else if (source.depth == 8)
+        Median8<16>(source, r, radius, padding, destination);
     else
-        MedianGeneric(Padded(tPadded16, source, r, radius, padding), w, h, radius, destination, r);
+        Median16(Padded(tPadded16, source, r, radius, padding), w, h, radius, destination, r);
     return noErr;
 }
 

@@ -24,7 +24,8 @@ SPErr GaussianBlur(const RasterView &source, const RasterView &destination, VRec
 
 // The median of the (2 radius + 1)^2 window around each sample. 8-bit
 // channels use column histograms (constant time per sample) and skip
-// windows of one value; 16-bit channels select the median directly.
+// windows of one value; 16-bit channels slide one histogram of four levels
+// along rows that turn at the ends.
 SPErr MedianFilter(const RasterView &source, const RasterView &destination, VRect rect, int32_t radius,
                    int32_t padding);
 

@@ -8,14 +8,20 @@
 
 namespace formula {
 
-inline uint16_t Sample(uint32_t v, uint32_t m, const uint8_t *selection, float gamma, float contrast,
-                       bool sixteen)
+// The power term of a sample.
+inline double Lift(uint32_t v, float gamma, float contrast, bool sixteen)
 {
-    const double w = selection != nullptr ? double(float(*selection * (1.0 / 255.0))) : 1.0;
     const double c = 1.0 / double(contrast);
     const float g = float(1.0 / double(gamma));
     const double base = double(v) * c * 255.0 * (sixteen ? 1.0 / 32768.0 : 1.0 / 255.0);
-    double t = std::pow(base, double(g)) * w * (255.0 - m);
+    return std::pow(base, double(g));
+}
+
+// The rest of the formula, from the power term on.
+inline uint16_t Finish(double lift, uint32_t v, uint32_t m, const uint8_t *selection, bool sixteen)
+{
+    const double w = selection != nullptr ? double(float(*selection * (1.0 / 255.0))) : 1.0;
+    double t = lift * w * (255.0 - m);
     if (sixteen)
         t = t * (32768.0 / 255.0);
     const float r = float(t + double(m * v) * (1.0 / 255.0));
@@ -23,6 +29,12 @@ inline uint16_t Sample(uint32_t v, uint32_t m, const uint8_t *selection, float g
     if (r != r)
         return 0;
     return uint16_t(r > full ? full : (r < 0.0f ? 0.0f : r));
+}
+
+inline uint16_t Sample(uint32_t v, uint32_t m, const uint8_t *selection, float gamma, float contrast,
+                       bool sixteen)
+{
+    return Finish(Lift(v, gamma, contrast, sixteen), v, m, selection, sixteen);
 }
 
 // The mask value before smoothing.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "host/core/BinCounts.h"
 #include "host/core/ChannelFilters.h"
 
 namespace {
@@ -121,6 +122,31 @@ TEST(GaussianBlur, MatchesTheDirectConvolution)
                 }
 }
 
+// Radii beyond the usual: one whose weights all fall on the centre, and
+// one wider than the channel (61 taps over 5 rows); and a destination of
+// the other depth, which receives the converted results.
+TEST(GaussianBlur, TinyAndHugeRadiiAndDepthChanges)
+{
+    const VRect bounds{0, 0, 5, 7};
+    for (Fixed radius : {Fixed(6554), Fixed(10 << 16), Fixed(65541)})
+        for (int32_t padding : {-1, 0, 200})
+            for (int32_t depths : {88, 816, 168, 1616}) {
+                const int32_t from = depths == 88 || depths == 816 ? 8 : 16, to = depths % 100 == 16 ? 16 : 8;
+                Raster src = Noise(bounds, from, 17), dst(bounds, to);
+                ASSERT_EQ(filters::GaussianBlur(src.View(), dst.View(), bounds, radius, padding), 0);
+                const auto w = filters::GaussianWeights(radius / 65536.0);
+                for (int32_t y = 0; y < 5; ++y)
+                    for (int32_t x = 0; x < 7; ++x) {
+                        uint32_t expected = GaussianReference(src.View(), bounds, x, y, w, padding);
+                        if (from != to)
+                            expected = to == 8 ? Convert16To8(expected) : Convert8To16(expected);
+                        ASSERT_EQ(dst.View().At(x, y), expected)
+                            << x << "," << y << " radius " << radius << " padding " << padding << " depths " << depths;
+                    }
+            }
+    EXPECT_EQ(filters::GaussianWeights(6554 / 65536.0)[1], 65536u);
+}
+
 TEST(GaussianBlur, RefusesBadParameters)
 {
     Raster a = Noise({0, 0, 4, 4}, 8, 1), b({0, 0, 4, 4}, 8);
@@ -159,6 +185,86 @@ TEST(MedianFilter, LargeMaskLikeChannelMatchesTheReference)
     for (int32_t y = 0; y < 120; ++y)
         for (int32_t x = 0; x < 300; ++x)
             ASSERT_EQ(dst.View().At(x, y), MedianReference(src.View(), src.bounds, x, y, 7, -1)) << x << "," << y;
+}
+
+// 8 bits: past the first stripe of columns (128), with both widths of
+// packed counts: radius 7 is the largest with byte lanes, 8 the smallest
+// with 16-bit lanes; 100 gives windows of more than 2^15 samples. 16 bits:
+// rows of both directions, and the same window sizes.
+TEST(MedianFilter, WideChannelsAndEveryLaneWidthMatchTheReference)
+{
+    struct Case {
+        VRect bounds;
+        int32_t radius, depth;
+    };
+    const Case cases[] = {{{0, 0, 12, 261}, 7, 8}, {{0, 0, 9, 261}, 8, 8},  {{0, 0, 3, 2}, 100, 8},
+                          {{0, 0, 1, 130}, 100, 8}, {{0, 0, 6, 45}, 7, 16}, {{0, 0, 5, 20}, 8, 16},
+                          {{0, 0, 3, 2}, 100, 16}};
+    for (const Case &c : cases)
+        for (int32_t padding : {-1, 0}) {
+            Raster src = Noise(c.bounds, c.depth, 21), dst(c.bounds, c.depth);
+            ASSERT_EQ(filters::MedianFilter(src.View(), dst.View(), c.bounds, c.radius, padding), 0);
+            for (int32_t y = c.bounds.top; y < c.bounds.bottom; ++y)
+                for (int32_t x = c.bounds.left; x < c.bounds.right; x += c.radius == 100 ? 7 : 1)
+                    ASSERT_EQ(dst.View().At(x, y), MedianReference(src.View(), c.bounds, x, y, c.radius, padding))
+                        << x << "," << y << " radius " << c.radius << " padding " << padding << " depth " << c.depth;
+        }
+}
+
+namespace {
+
+// The bin holding `rank` of 16 counts, and the rank within it, by walking.
+int32_t BinOfRankReference(const uint32_t *counts, uint32_t rank, uint32_t *within)
+{
+    int32_t bin = 0;
+    while (rank >= counts[bin])
+        rank -= counts[bin++];
+    *within = rank;
+    return bin;
+}
+
+template <int Bits>
+void CheckBinOfRank(uint32_t total, uint32_t seed)
+{
+    using Counts = filters::BinCounts<Bits>;
+    uint32_t state = seed;
+    for (int trial = 0; trial < 400; ++trial) {
+        // Spread `total` over the bins: at random, or all in one or two.
+        uint32_t counts[16] = {};
+        state = state * 1664525u + 1013904223u;
+        const int kind = trial % 4;
+        for (uint32_t i = 0; i < total; ++i) {
+            state = state * 1664525u + 1013904223u;
+            const uint32_t bin = kind == 0 ? (state >> 8) % 16 : kind == 1 ? (trial / 4) % 16 : (state >> 9) % 2 * 15;
+            ++counts[kind == 3 ? (bin + trial) % 16 : bin];
+        }
+        typename Counts::Count packed[16];
+        for (int b = 0; b < 16; ++b)
+            packed[b] = typename Counts::Count(counts[b]);
+        uint64_t words[Counts::kWords];
+        for (int k = 0; k < Counts::kWords; ++k)
+            words[k] = Counts::Word(packed + k * Counts::kLanes);
+        for (uint32_t rank = 0; rank <= (total - 1) / 2; rank += 1 + rank / 50) {
+            uint32_t expectedWithin = 0, within = 99999, portableWithin = 99999;
+            const int32_t expected = BinOfRankReference(counts, rank, &expectedWithin);
+            ASSERT_EQ(Counts::BinOfRankPortable(words, rank, &portableWithin), expected) << Bits << " rank " << rank;
+            ASSERT_EQ(portableWithin, expectedWithin);
+            ASSERT_EQ(Counts::BinOfRank(words, rank, &within), expected) << Bits << " rank " << rank;
+            ASSERT_EQ(within, expectedWithin);
+        }
+    }
+}
+
+} // namespace
+
+// The search both ways (with SSE2 where built with it, and the portable
+// one) against walking the bins, for windows of every size the lanes serve.
+TEST(BinCounts, BinOfRankMatchesWalkingTheBins)
+{
+    for (uint32_t side : {3u, 5u, 15u})
+        CheckBinOfRank<8>(side * side, side);
+    for (uint32_t side : {3u, 17u, 181u, 201u})
+        CheckBinOfRank<16>(side * side, side);
 }
 
 TEST(CopyAndSet, CopyConvertsDepthsAndSetFills)

@@ -183,6 +183,46 @@ TEST(Blend, SixteenBitRowsMatchTheFormulaSampleBySample)
     }
 }
 
+// Every 16-bit sample value with every mask value, in whole rows as the
+// host delivers them: row r holds the samples r, r + 1, ... (all 32769
+// values, so each lands on every position of the four-pixel steps over
+// the rows) and pixel p the mask (p + r) mod 256, so that neighbouring
+// pixels differ; two more rows have the mask at 255 throughout, and at
+// 255 in runs of four and five pixels, which are looked up; the last the
+// same runs with a faulty host's samples above the full scale.
+TEST(Blend, EverySixteenBitSampleAndMaskMatchesTheFormula)
+{
+    const Tone tones[] = {{2.0f, 220.0f}, {0.37f, 17.0f}, {1.0f, 255.0f}, {0.0f, 100.0f},
+                          {1.0f, 0.0f},   {1.0f, -100.0f}, {-2.0f, 255.0f}, {3.0f, 1e-30f}};
+    const int32_t width = 32769 / 3, rows = 259;
+    std::vector<uint16_t> in(size_t(width) * 3 * rows), out(in.size(), 7);
+    std::vector<uint8_t> mask(in.size());
+    for (int32_t r = 0; r < rows; ++r)
+        for (int32_t i = 0; i < width * 3; ++i) {
+            const size_t at = size_t(r) * width * 3 + size_t(i);
+            const int32_t p = i / 3;
+            in[at] = r < 258 ? uint16_t((i + r) % 32769) : uint16_t(32769 + i % 32767);
+            mask[at] = r < 256 ? uint8_t((p + r) % 256) : r == 256 || p % 9 < 4 ? 255 : uint8_t(p % 251);
+        }
+    BlockLayout layout;
+    layout.width = width;
+    layout.height = rows;
+    layout.sixteenBit = true;
+    std::vector<double> lifts(32769);
+    for (const Tone &tone : tones) {
+        for (uint32_t v = 0; v <= 32768; ++v)
+            lifts[v] = formula::Lift(v, tone.gamma, tone.contrast, true);
+        Curve().Prepare(tone.gamma, tone.contrast, true);
+        engine::Blend(in.data(), out.data(), mask.data(), layout, Curve());
+        for (size_t at = 0; at < in.size(); ++at) {
+            const uint32_t v = in[at], m = mask[at - at % 3];
+            const double lift = v <= 32768 ? lifts[v] : formula::Lift(v, tone.gamma, tone.contrast, true);
+            ASSERT_EQ(out[at], formula::Finish(lift, v, m, nullptr, true))
+                << tone.gamma << "/" << tone.contrast << " v " << v << " m " << m << " sample " << at;
+        }
+    }
+}
+
 TEST(Blend, SamplesAboveTheFullScaleAreComputedNotLookedUp)
 {
     for (uint32_t v : {32769u, 40000u, 65535u})
