@@ -245,16 +245,24 @@ double LiftedSample(uint32_t sample, float gamma, float contrast, bool sixteenBi
 uint16_t BlendSample(double lifted, float weight, uint32_t mask, uint32_t sample, bool sixteenBit)
 {
     const double k = 255.0 - double(mask);
-    double t = lifted * double(weight) * k;
+    double t = lifted * k;
     if (sixteenBit)
         t *= k32768Over255;
     const double u = double(mask * sample) * kInv255;
-    float result = float(t + u);
+    const float full = sixteenBit ? 32768.0f : 255.0f;
     // Written so that not-a-number fails the first test and becomes 0; the
     // two selections compile to branch-free minimum and maximum.
+    float result = float(t + u);
     result = result > 0.0f ? result : 0.0f;
-    const float full = sixteenBit ? 32768.0f : 255.0f;
     result = result < full ? result : full;
+    if (weight != 1.0f) {
+        // A partly selected pixel is mixed between the sample as it was and
+        // its result, by its selection weight: a feathered edge fades from
+        // the untouched picture into the filtered one.
+        result = float(double(sample) + double(weight) * (double(result) - double(sample)));
+        result = result > 0.0f ? result : 0.0f;
+        result = result < full ? result : full;
+    }
     return uint16_t(int32_t(result));
 }
 

@@ -103,9 +103,10 @@ void Blend(const void *source, void *destination, const uint8_t *mask, const Blo
            const ToneCurve &curve);
 
 // One output sample from its parts, exactly as the formula reads:
-// lifted term P * w * k (* 32768/255 at 16 bits) plus (m * v) / 255,
-// rounded to single precision, clamped to the full scale, truncated; a
-// result that is not a number is 0.
+// lifted term P * k (* 32768/255 at 16 bits) plus (m * v) / 255, rounded to
+// single precision and clamped to the full scale (a result that is not a
+// number is 0); for a partly selected pixel (weight below 1) then
+// v + w * (that - v), rounded and clamped again; truncated.
 uint16_t BlendSample(double lifted, float weight, uint32_t mask, uint32_t sample, bool sixteenBit);
 
 

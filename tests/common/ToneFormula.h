@@ -1,6 +1,8 @@
 // The effect's per-sample formula, written out on its own for the tests:
-// lifted L = P * w * (255 - m) [* 32768/255], plus (m * v) / 255, rounded to
-// single precision, clamped, truncated; not a number is 0.
+// lifted L = P * (255 - m) [* 32768/255], plus (m * v) / 255, rounded to
+// single precision and clamped (not a number is 0); a partly selected pixel
+// (weight w below 1) then v + w * (that - v), rounded and clamped again;
+// truncated.
 #pragma once
 
 #include <cmath>
@@ -21,14 +23,17 @@ inline double Lift(uint32_t v, float gamma, float contrast, bool sixteen)
 inline uint16_t Finish(double lift, uint32_t v, uint32_t m, const uint8_t *selection, bool sixteen)
 {
     const double w = selection != nullptr ? double(float(*selection * (1.0 / 255.0))) : 1.0;
-    double t = lift * w * (255.0 - m);
+    double t = lift * (255.0 - m);
     if (sixteen)
         t = t * (32768.0 / 255.0);
-    const float r = float(t + double(m * v) * (1.0 / 255.0));
+    float r = float(t + double(m * v) * (1.0 / 255.0));
     const float full = sixteen ? 32768.0f : 255.0f;
-    if (r != r)
-        return 0;
-    return uint16_t(r > full ? full : (r < 0.0f ? 0.0f : r));
+    r = r != r ? 0.0f : r > full ? full : (r < 0.0f ? 0.0f : r);
+    if (w != 1.0) {
+        r = float(double(v) + w * (double(r) - double(v)));
+        r = r > full ? full : (r < 0.0f ? 0.0f : r);
+    }
+    return uint16_t(r);
 }
 
 inline uint16_t Sample(uint32_t v, uint32_t m, const uint8_t *selection, float gamma, float contrast,

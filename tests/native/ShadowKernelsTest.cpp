@@ -80,8 +80,13 @@ TEST(Blend, KnownValues)
         {0.5f, 255.0f, false, 128, 0, -1, 64},
         {1.0f, 128.0f, false, 200, 0, -1, 255},
         {1.0f, 128.0f, true, 32768, 0, -1, 32768},
-        {1.0f, 255.0f, false, 200, 0, 128, 100},
+        // A partly selected pixel lies between its sample and its result by
+        // its weight (128/255): the neutral tones leave it as it is.
+        {1.0f, 255.0f, false, 200, 0, 128, 200},
         {1.0f, 255.0f, false, 200, 255, 128, 200},
+        {2.0f, 255.0f, false, 10, 0, 128, 30},
+        {2.0f, 255.0f, false, 10, 0, 255, 50},
+        {2.0f, 255.0f, true, 1285, 0, 128, 3897},
         // The end stops: an infinite term meeting a zero factor is not a
         // number, stored as 0; an infinite lift clamps to the full scale.
         {0.0f, 128.0f, false, 200, 255, -1, 0},
@@ -101,13 +106,22 @@ TEST(Blend, KnownValues)
     }
 }
 
-TEST(Blend, NeutralTonesReturnTheInputWhateverTheMask)
+TEST(Blend, NeutralTonesReturnTheInputWhateverTheMaskAndTheSelection)
 {
     for (uint32_t m = 0; m < 256; ++m) {
         for (uint32_t v = 0; v < 256; ++v)
             ASSERT_EQ(BlendOne(v, uint8_t(m), {1.0f, 255.0f}, false), v) << "m " << m;
         for (uint32_t v : {0u, 1u, 2u, 255u, 1000u, 16384u, 32767u, 32768u})
             ASSERT_EQ(BlendOne(v, uint8_t(m), {1.0f, 255.0f}, true), v) << "m " << m;
+        // A feathered selection's edge is not darkened by a filter that
+        // changes nothing.
+        for (uint8_t selection : {1, 64, 128, 254})
+            for (uint32_t v : {0u, 3u, 100u, 200u, 255u}) {
+                ASSERT_EQ(BlendOne(v, uint8_t(m), {1.0f, 255.0f}, false, &selection), v)
+                    << "m " << m << " selection " << int(selection);
+                ASSERT_EQ(BlendOne(v * 128, uint8_t(m), {1.0f, 255.0f}, true, &selection), v * 128)
+                    << "m " << m << " selection " << int(selection);
+            }
     }
 }
 
