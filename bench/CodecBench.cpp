@@ -9,22 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "host/core/PngReader.h"
 #include "host/core/PngWriter.h"
 
 namespace {
-
-double BestSeconds(int runs, const std::function<void()> &work)
-{
-    double best = 1e30;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        best = s < best ? s : best;
-    }
-    return best;
-}
 
 bool ReadFile(const char *path, std::vector<uint8_t> *bytes)
 {

@@ -14,24 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "engine/FilterSettings.h"
 #include "engine/ShadowKernels.h"
 #include "host/core/ChannelFilters.h"
 #include "tests/common/ToneFormula.h"
 
 namespace {
-
-double BestSeconds(int runs, const std::function<void()> &work)
-{
-    double best = 1e30;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        best = s < best ? s : best;
-    }
-    return best;
-}
 
 void Report(const char *what, double seconds, double pixels)
 {

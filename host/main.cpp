@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
+#include <iostream>
+#include <mutex>
+#include <thread>
 #include <cstring>
 #include <string>
 
@@ -34,8 +37,7 @@ void Usage()
                  "                 [--selection MASK]\n"
                  "  filterhost batch MODULE OUTDIR FILE-OR-FOLDER... [--set ... | --ok] [--bias B] [--gamma G]\n"
                  "                 [--contrast C] [--tile WxH] [--jobs N]\n"
-                 "  filterhost file MODULE IMAGE OUT [--set ... | --ok] [--bias B] [--gamma G] [--contrast C]\n"
-                 "                 [--tile WxH]\n"
+                 "  filterhost serve MODULE [--set ... | --ok] [--bias B] [--gamma G] [--contrast C] [--tile WxH]\n"
                  "  filterhost convert IMAGE OUT [--depth 8|16]\n"
                  "IMAGE and OUT are PNG or TIFF files, 8 or 16 bits per sample. --set types the\n"
                  "values into the filter's dialog and presses OK; --ok presses OK on the values\n"
@@ -46,8 +48,8 @@ void Usage()
                  "where the image is selected. batch filters every file given and every image\n"
                  "in each folder given into OUTDIR: the first file's dialog sets the values, the\n"
                  "others repeat them, N files at once (one per processor unless --jobs says\n"
-                 "otherwise), each in a process of its own when N is above 1. file filters one\n"
-                 "file as batch does and prints batch's line for it.\n");
+                 "otherwise) in N worker processes when N is above 1. serve is such a worker: it\n"
+                 "filters the files its input names (IN<tab>OUT a line), one line out each.\n");
 }
 
 const char *SelectorWord(int16_t selector)
@@ -472,22 +474,34 @@ FileEnd BatchFile(FilterHost &host, const RunOptions &o, const std::string &file
     return FileEnd::Failed;
 }
 
-// `file`: one file as a batch filters it, in a process of its own; prints the
-// batch's line for it. Exit status 0 filtered, 1 failed, 3 cancelled.
-int OneFile(const RunOptions &o)
+// `serve`: a batch's worker. Filters the files its input names, one line
+// each ("IN<tab>OUT"), through one loaded module, as a batch does in one
+// process: the first file's dialog is accepted on the values given (--set or
+// --ok), the later ones repeat the filter. For each file it writes one line:
+// 0, 1 or 3 (filtered, failed, cancelled), a space, and the batch's line.
+int Serve(const RunOptions &o)
 {
     FilterHost host;
     std::string error;
-    if (!host.Load(o.module, &error)) {
-        std::printf("FAILED: %s\n", error.c_str());
-        return 1;
-    }
-    Prepare(&host, o);
+    const bool loaded = host.Load(o.module, &error);
+    if (loaded)
+        Prepare(&host, o);
     bool dialogShown = false;
-    std::string line;
-    const FileEnd end = BatchFile(host, o, o.image, o.out, &dialogShown, &line);
-    std::printf("%s\n", line.c_str());
-    return end == FileEnd::Filtered ? 0 : end == FileEnd::Cancelled ? 3 : 1;
+    std::string request;
+    while (std::getline(std::cin, request)) {
+        if (!request.empty() && request.back() == '\r')
+            request.pop_back();
+        const size_t tab = request.find('\t');
+        std::string line = "FAILED: " + error;
+        FileEnd end = FileEnd::Failed;
+        if (tab == std::string::npos)
+            line = "FAILED: the request names no output";
+        else if (loaded)
+            end = BatchFile(host, o, request.substr(0, tab), request.substr(tab + 1), &dialogShown, &line);
+        std::printf("%d %s\n", end == FileEnd::Filtered ? 0 : end == FileEnd::Cancelled ? 3 : 1, line.c_str());
+        std::fflush(stdout);
+    }
+    return 0;
 }
 
 std::string Quoted(const std::string &text)
@@ -495,121 +509,161 @@ std::string Quoted(const std::string &text)
     return "\"" + text + "\"";
 }
 
-// A `file` process for one file of the batch, its output read through a pipe.
-struct Worker {
-    size_t index = 0;
-    PROCESS_INFORMATION process{};
-    HANDLE output = nullptr;
-    std::string text;
+// A `serve` process of the batch, with a pipe to its input and one from its
+// output.
+class Worker {
+public:
+    Worker() = default;
+    Worker(const Worker &) = delete;
+    Worker &operator=(const Worker &) = delete;
+    ~Worker() { Stop(); }
 
     bool Start(const std::string &commandLine)
     {
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        HANDLE writeEnd = nullptr;
-        if (!CreatePipe(&output, &writeEnd, &inherit, 0))
+        HANDLE childInput = nullptr, childOutput = nullptr;
+        if (!CreatePipe(&childInput, &input_, &inherit, 0))
             return false;
-        SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
+        if (!CreatePipe(&output_, &childOutput, &inherit, 0)) {
+            CloseHandle(childInput);
+            CloseHandle(input_);
+            input_ = nullptr;
+            return false;
+        }
+        SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        startup.hStdOutput = writeEnd;
-        startup.hStdError = writeEnd;
+        startup.hStdInput = childInput;
+        startup.hStdOutput = childOutput;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);  // the answers alone come through the pipe
         std::vector<char> line(commandLine.begin(), commandLine.end());
         line.push_back('\0');
         const BOOL started =
-            CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
-        CloseHandle(writeEnd);
+            CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process_);
+        CloseHandle(childInput);
+        CloseHandle(childOutput);
         if (!started) {
-            CloseHandle(output);
-            output = nullptr;
+            process_ = PROCESS_INFORMATION{};
+            Stop();
         }
         return started != FALSE;
     }
 
-    // Reads what is waiting in the pipe (the process writes one line, so
-    // the pipe never fills), and everything once it has ended.
-    void Drain()
+    bool Running() const { return process_.hProcess != nullptr; }
+
+    // Asks for one file and waits for its line; false when the worker has
+    // ended (it is then stopped).
+    bool Filter(const std::string &in, const std::string &out, int *status, std::string *line)
     {
-        DWORD available = 0;
-        while (PeekNamedPipe(output, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+        const std::string request = in + "\t" + out + "\n";
+        DWORD written = 0;
+        if (!WriteFile(input_, request.data(), DWORD(request.size()), &written, nullptr) ||
+            written != request.size()) {
+            Stop();
+            return false;
+        }
+        std::string answer;
+        for (;;) {
+            const size_t end = pending_.find('\n');
+            if (end != std::string::npos) {
+                answer = pending_.substr(0, end);
+                pending_.erase(0, end + 1);
+                break;
+            }
             char buffer[4096];
             DWORD got = 0;
-            if (!ReadFile(output, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr) || got == 0)
-                break;
-            text.append(buffer, got);
+            if (!ReadFile(output_, buffer, sizeof buffer, &got, nullptr) || got == 0) {
+                Stop();
+                return false;
+            }
+            pending_.append(buffer, got);
         }
+        if (!answer.empty() && answer.back() == '\r')
+            answer.pop_back();
+        if (answer.size() < 2 || (answer[0] != '0' && answer[0] != '1' && answer[0] != '3') || answer[1] != ' ') {
+            *status = 1;
+            *line = "FAILED: the worker answered \"" + answer + "\"";
+        } else {
+            *status = answer[0] - '0';
+            *line = answer.substr(2);
+        }
+        return true;
     }
 
-    // The exit status, once it has ended.
-    DWORD Finish()
+    // Closes its input, so that it ends, and waits for it.
+    void Stop()
     {
-        Drain();
-        DWORD status = 1;
-        GetExitCodeProcess(process.hProcess, &status);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-        CloseHandle(output);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-            text.pop_back();
-        return status;
+        if (input_ != nullptr)
+            CloseHandle(input_);
+        input_ = nullptr;
+        if (process_.hProcess != nullptr) {
+            WaitForSingleObject(process_.hProcess, INFINITE);
+            CloseHandle(process_.hProcess);
+            CloseHandle(process_.hThread);
+        }
+        process_ = PROCESS_INFORMATION{};
+        if (output_ != nullptr)
+            CloseHandle(output_);
+        output_ = nullptr;
+        pending_.clear();
     }
+
+private:
+    PROCESS_INFORMATION process_{};
+    HANDLE input_ = nullptr, output_ = nullptr;
+    std::string pending_;
 };
 
-// The files from `first` on, each in a `file` process of its own, `jobs` at
-// a time. Lines are printed as files end. A cancel lets the running files
-// end and starts no more.
+// The files from `first` on, through `jobs` worker processes (`serve`),
+// each given the next file as soon as it has finished one. Lines are printed
+// as files end. A cancel lets the files under way end and gives out no more.
 void BatchInProcesses(const RunOptions &o, const std::vector<std::string> &files,
                       const std::vector<std::string> &outputs, size_t first, int *filtered, int *failed,
                       bool *cancelled)
 {
     char self[MAX_PATH * 2] = {};
     GetModuleFileNameA(nullptr, self, sizeof self);
-    std::string options = o.hasSet ? (o.setSpec.empty() ? " --ok" : " --set " + Quoted(o.setSpec)) : " --ok";
-    options += " --tile " + std::to_string(o.tileWidth) + "x" + std::to_string(o.tileHeight);
-    std::vector<Worker> running;
+    std::string commandLine = Quoted(self) + " serve " + Quoted(o.module);
+    commandLine += o.hasSet && !o.setSpec.empty() ? " --set " + Quoted(o.setSpec) : " --ok";
+    commandLine += " --tile " + std::to_string(o.tileWidth) + "x" + std::to_string(o.tileHeight);
+    std::mutex lock;
     size_t next = first;
-    while (next < files.size() || !running.empty()) {
-        while (!*cancelled && next < files.size() && running.size() < size_t(o.jobs)) {
-            Worker worker;
-            worker.index = next;
-            const std::string commandLine = Quoted(self) + " file " + Quoted(o.module) + " " + Quoted(files[next]) +
-                                            " " + Quoted(outputs[next]) + options;
-            if (worker.Start(commandLine)) {
-                running.push_back(worker);
-            } else {
-                std::printf("[%zu/%zu] %s: FAILED: cannot start a process (error %lu)\n", next + 1, files.size(),
-                            files[next].c_str(), GetLastError());
-                ++*failed;
+    auto work = [&]() {
+        Worker worker;
+        for (;;) {
+            size_t index;
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                if (*cancelled || next >= files.size())
+                    return;
+                index = next++;
             }
-            ++next;
+            int status = 1;
+            std::string line;
+            // A worker that has ended (it crashed on a file) is replaced
+            // for the next one.
+            if (!worker.Running() && !worker.Start(commandLine))
+                line = "FAILED: cannot start a worker process (error " + std::to_string(GetLastError()) + ")";
+            else if (!worker.Filter(files[index], outputs[index], &status, &line))
+                status = 1, line = "FAILED: the worker process ended while filtering it";
+            std::lock_guard<std::mutex> hold(lock);
+            std::printf("[%zu/%zu] %s: %s\n", index + 1, files.size(), files[index].c_str(), line.c_str());
+            std::fflush(stdout);
+            if (status == 0)
+                ++*filtered;
+            else if (status == 3)
+                *cancelled = true;
+            else
+                ++*failed;
         }
-        if (*cancelled && running.empty())
-            break;
-        if (running.empty())
-            continue;
-        std::vector<HANDLE> handles;
-        for (const Worker &w : running)
-            handles.push_back(w.process.hProcess);
-        // A short wait, so that the pipes are read while the processes run.
-        const DWORD woke = WaitForMultipleObjects(DWORD(handles.size()), handles.data(), FALSE, 200);
-        for (Worker &w : running)
-            w.Drain();
-        if (woke >= WAIT_OBJECT_0 + handles.size())
-            continue;
-        Worker done = running[woke - WAIT_OBJECT_0];
-        running.erase(running.begin() + long(woke - WAIT_OBJECT_0));
-        const DWORD status = done.Finish();
-        std::printf("[%zu/%zu] %s: %s\n", done.index + 1, files.size(), files[done.index].c_str(),
-                    done.text.empty() ? "FAILED: the process ended without a word" : done.text.c_str());
-        std::fflush(stdout);
-        if (status == 0)
-            ++*filtered;
-        else if (status == 3)
-            *cancelled = true;
-        else
-            ++*failed;
-    }
+    };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < o.jobs && first + size_t(i) < files.size(); ++i)
+        threads.emplace_back(work);
+    for (std::thread &t : threads)
+        t.join();
 }
 
 // Many files through the module: the first file's dialog sets the values
@@ -697,16 +751,14 @@ int main(int argc, char **argv)
                              "filterhost is run alone\n");
         return 2;
     }
-    if (argc >= 2 && std::strcmp(argv[1], "file") == 0) {
+    if (argc >= 2 && std::strcmp(argv[1], "serve") == 0) {
         const std::vector<std::string> &p = options.positional;
-        if (ParseRun(argc, argv, &options) && p.size() == 3 && options.selection.empty() &&
+        if (ParseRun(argc, argv, &options) && p.size() == 1 && options.selection.empty() &&
             options.screenshot.empty() && options.maskView.empty()) {
             options.module = p[0];
-            options.image = p[1];
-            options.out = p[2];
-            return OneFile(options);
+            return Serve(options);
         }
-        std::fprintf(stderr, "filterhost: file takes MODULE IMAGE OUT and the tone and tile options listed when "
+        std::fprintf(stderr, "filterhost: serve takes MODULE and the tone and tile options listed when "
                              "filterhost is run alone\n");
         return 2;
     }
