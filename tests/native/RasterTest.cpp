@@ -1,6 +1,8 @@
 // Transfers between channels and a plug-in's memory, and scaled reads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "host/core/Raster.h"
 
 namespace {
@@ -98,6 +100,29 @@ TEST(Scaling, OneToOneIsACopyAndHalvingAverages)
                                  r.View().At(2 * x, 2 * y + 1) + r.View().At(2 * x + 1, 2 * y + 1);
             EXPECT_EQ(half[y * 4 + x], (sum + 2) / 4) << x << "," << y;
         }
+}
+
+TEST(Scaling, EachLevelAveragesItsBlocksUpToOddEdges)
+{
+    // Odd sides at every level: the last column and row average what there is.
+    Raster r = Ramp({0, 0, 11, 13}, 16);
+    Pyramid pyramid;
+    pyramid.Build(r.View(), 1);
+    RasterView below = r.View();
+    for (int32_t level = 1; level < pyramid.LevelCount(); ++level) {
+        const RasterView here = pyramid.Level(level);
+        ASSERT_EQ(here.Width(), (below.Width() + 1) / 2);
+        ASSERT_EQ(here.Height(), (below.Height() + 1) / 2);
+        for (int32_t y = 0; y < here.Height(); ++y)
+            for (int32_t x = 0; x < here.Width(); ++x) {
+                uint32_t sum = 0, n = 0;
+                for (int32_t sy = 2 * y; sy < std::min(2 * y + 2, below.Height()); ++sy)
+                    for (int32_t sx = 2 * x; sx < std::min(2 * x + 2, below.Width()); ++sx, ++n)
+                        sum += below.At(sx, sy);
+                ASSERT_EQ(here.At(x, y), (sum + n / 2) / n) << "level " << level << " at " << x << "," << y;
+            }
+        below = here;
+    }
 }
 
 TEST(Scaling, LargeReductionsAverageEveryPixelWithinRounding)
