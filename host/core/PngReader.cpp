@@ -76,9 +76,14 @@ bool Unfilter(uint8_t filter, uint8_t *row, const uint8_t *previous, size_t byte
 
 } // namespace
 
+bool LooksLikePng(const uint8_t *bytes, size_t size)
+{
+    return bytes != nullptr && size >= sizeof kSignature && std::memcmp(bytes, kSignature, sizeof kSignature) == 0;
+}
+
 PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::string *error, uint32_t maxSide)
 {
-    if (bytes == nullptr || size < sizeof kSignature || std::memcmp(bytes, kSignature, sizeof kSignature) != 0)
+    if (!LooksLikePng(bytes, size))
         return PngRead::NotPng;
     // The header comes first.
     size_t at = sizeof kSignature;

@@ -18,6 +18,9 @@ enum class PngRead {
     Damaged,   // a PNG that cannot be read; *error says why
 };
 
+// True when the bytes begin with the PNG signature (8 bytes).
+bool LooksLikePng(const uint8_t *bytes, size_t size);
+
 // Grey with alpha is read as grey (the alpha dropped), RGB with alpha as RGB
 // with a transparency plane, as the host's other decoder reads them.
 // `maxSide` bounds each side of the image.
