@@ -92,12 +92,20 @@ int32_t FilterContext::RenderBlock(const void *source, void *destination, uint8_
 void FilterContext::RenderLaidOut(const void *source, void *destination, uint8_t *mask,
                                   const engine::BlockLayout &layout)
 {
-    if (layout.width <= 0 || layout.height <= 0)
-        return;
+    if (layout.width > 0 && layout.height > 0 && MakeMask(source, mask, layout))
+        BlendLaidOut(source, destination, mask, layout);
+}
+
+bool FilterContext::MakeMask(const void *source, uint8_t *mask, const engine::BlockLayout &layout)
+{
     maskCurve.Prepare(settings.bias, layout.sixteenBit);
     engine::BuildMask(source, mask, layout, maskCurve);
-    if (!SmoothMask(mask, layout.width, layout.height))
-        return;
+    return SmoothMask(mask, layout.width, layout.height);
+}
+
+void FilterContext::BlendLaidOut(const void *source, void *destination, const uint8_t *mask,
+                                 const engine::BlockLayout &layout)
+{
     toneCurve.Prepare(settings.gamma, settings.contrast, layout.sixteenBit);
     engine::Blend(source, destination, mask, layout, toneCurve);
 }
@@ -157,14 +165,11 @@ int32_t FilterContext::RenderPreview()
     if (!previewCache.maskValid || previewCache.bias != settings.bias) {
         previewCache.maskValid = false;
         ReadComposite(previewRect, previewRect, previewMask);
-        maskCurve.Prepare(settings.bias, false);
-        engine::BuildMask(previewOriginal, previewMask, layout, maskCurve);
-        if (!SmoothMask(previewMask, layout.width, layout.height))
+        if (!MakeMask(previewOriginal, previewMask, layout))
             return 0;
         previewCache.maskValid = previewCache.originalValid;
         previewCache.bias = settings.bias;
     }
-    toneCurve.Prepare(settings.gamma, settings.contrast, false);
-    engine::Blend(previewOriginal, previewResult, previewMask, layout, toneCurve);
+    BlendLaidOut(previewOriginal, previewResult, previewMask, layout);
     return 0;
 }

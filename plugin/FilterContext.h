@@ -77,7 +77,11 @@ private:
     // abort callback is optional.
     bool HostHasRequiredServices() const;
     void DisposePorts();
+    // A block's mask (made and smoothed; false when the host's smoothing
+    // failed) and its blend; RenderLaidOut does both.
     void RenderLaidOut(const void *source, void *destination, uint8_t *mask, const engine::BlockLayout &layout);
+    bool MakeMask(const void *source, uint8_t *mask, const engine::BlockLayout &layout);
+    void BlendLaidOut(const void *source, void *destination, const uint8_t *mask, const engine::BlockLayout &layout);
     bool SmoothMask(uint8_t *mask, int32_t width, int32_t height);
 
     // What the fields above point into while a start call holds it.
