@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// The magic of Umbrolux's settings files: "UMLX" in file order.
+constexpr uint32_t kSettingsMagic = 0x584C4D55u;
+
 // The bytes a save writes, the magic then the block, into `out`. Returns
 // their count, or 0 (nothing written) when `capacity` cannot hold them.
 size_t EncodeSettings(uint32_t magic, const void *data, size_t size, uint8_t *out, size_t capacity);

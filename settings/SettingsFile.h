@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "settings/SettingsCodec.h"
+
 class SettingsFile {
 public:
     SettingsFile(HWND owner, const char *registryPath, const char *filterDescription, const char *filterPattern,
@@ -32,7 +34,5 @@ private:
     HWND owner;
 };
 
-// "UMLX" in file order.
-constexpr uint32_t kSettingsMagic = 0x584C4D55u;
 extern const char kSettingsDescription[];  // "Umbrolux settings"
 extern const char kSettingsPattern[];      // "*.ulx"

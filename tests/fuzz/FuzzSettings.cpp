@@ -11,9 +11,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const uint32_t magic = 0x584C4D55u;
     FilterSettings settings{};
-    if (DecodeSettings(data, size, magic, &settings, sizeof settings)) {
+    if (DecodeSettings(data, size, kSettingsMagic, &settings, sizeof settings)) {
         for (Tone tone : {Tone::Bias, Tone::Gamma, Tone::Contrast}) {
             const float value = SettingFor(settings, tone);
             PositionFromValue(tone, value);

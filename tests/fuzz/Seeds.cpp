@@ -66,7 +66,7 @@ int main(int argc, char **argv)
                                "00000a000200000000005858";
     const float tones[3] = {0.1f, 2.0f, 200.0f};
     uint8_t settings[16] = {};
-    const size_t settingsSize = EncodeSettings(0x584C4D55u, tones, sizeof tones, settings, sizeof settings);
+    const size_t settingsSize = EncodeSettings(kSettingsMagic, tones, sizeof tones, settings, sizeof settings);
     const std::vector<Seed> seeds = {
         {"png", "rgb8.png", Png(5, 4, 3, 8, plugInModeRGBColor)},
         {"png", "grey16.png", Png(3, 3, 1, 16, plugInModeGray16)},
