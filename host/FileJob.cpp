@@ -157,6 +157,7 @@ bool FileJob::Write(std::string *why)
         *why = "nothing written to " + out_ + ": the run did not complete";
         return false;
     }
+    // The output's rules hold here too, whatever the caller checked before.
     std::string checked;
     if (!Check(&checked)) {
         *why = checked;
