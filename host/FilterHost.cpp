@@ -306,7 +306,7 @@ void FilterHost::BuildRecord(Document &document)
     r.foreground = RGBColor{0, 0, 0};
     r.maxSpace = 1 << 30;
     r.backColor[0] = r.backColor[1] = r.backColor[2] = 255;
-    r.hostSig = MakeOSType('U', 'M', 'B', 'X');
+    r.hostSig = kPhotoshopSignature;
     r.imageMode = document.mode;
     r.imageHRes = r.imageVRes = 72 << 16;
     r.wholeSize = r.imageSize;

@@ -130,6 +130,10 @@ constexpr OSType MakeOSType(char a, char b, char c, char d)
            (OSType(uint8_t(c)) << 8) | OSType(uint8_t(d));
 }
 
+// The signature of the host the filter interface comes from, which reports a
+// plug-in's negative result codes to the user itself.
+constexpr OSType kPhotoshopSignature = MakeOSType('8', 'B', 'I', 'M');
+
 // Full scale of a 16-bit sample in the host's range.
 constexpr int32_t kHost16BitMax = 32768;
 
@@ -179,6 +183,38 @@ struct HandleProcs {
 
 constexpr int16_t kCurrentHandleProcsVersion = 1;
 constexpr int16_t kCurrentHandleProcsCount = 8;
+
+// The record's own memory blocks (older than the buffer suite): a block is
+// allocated, locked for its address, unlocked and freed. Some hosts zero the
+// version and count of a table they do fill: judge it by its pointers.
+typedef struct HostBufferBlock *BufferID;
+extern "C" {
+typedef OSErr(PI_CDECL *AllocateBufferProc)(int32_t size, BufferID *bufferID);
+typedef Ptr(PI_CDECL *LockBufferProc)(BufferID bufferID, Boolean moveHigh);
+typedef void(PI_CDECL *UnlockBufferProc)(BufferID bufferID);
+typedef void(PI_CDECL *FreeBufferProc)(BufferID bufferID);
+typedef int32_t(PI_CDECL *BufferSpaceProc)(void);
+typedef OSErr(PI_CDECL *ReserveBufferSpaceProc)(int32_t size);
+typedef OSErr(PI_CDECL *AllocateBuffer64Proc)(int64_t size, BufferID *bufferID);
+typedef int64_t(PI_CDECL *BufferSpace64Proc)(void);
+}
+
+struct BufferProcs {
+    int16_t bufferProcsVersion;
+    int16_t numBufferProcs;
+    AllocateBufferProc allocateProc;
+    LockBufferProc lockProc;
+    UnlockBufferProc unlockProc;
+    FreeBufferProc freeProc;
+    BufferSpaceProc spaceProc;
+    // Version 2 and later.
+    ReserveBufferSpaceProc reserveProc;
+    AllocateBuffer64Proc allocateProc64;
+    BufferSpace64Proc spaceProc64;
+};
+
+constexpr int16_t kCurrentBufferProcsVersion = 2;
+constexpr int16_t kCurrentBufferProcsCount = 8;
 
 struct PixelMemoryDesc {
     void *data;
@@ -443,7 +479,7 @@ struct FilterRecord {
     PlugInMonitor monitor;
 
     void *platformData;
-    void *bufferProcs;
+    BufferProcs *bufferProcs;
     void *resourceProcs;
     ProcessEventProc processEvent;
     DisplayPixelsProc displayPixels;
@@ -675,6 +711,12 @@ PI_CHECK_OFFSET(HandleProcs, numHandleProcs, 2, 2);
 PI_CHECK_OFFSET(HandleProcs, newProc, 4, 8);
 PI_CHECK_OFFSET(HandleProcs, disposeProc, 8, 16);
 PI_CHECK_OFFSET(HandleProcs, disposeRegularHandleProc, 32, 64);
+PI_CHECK_OFFSET(BufferProcs, bufferProcsVersion, 0, 0);
+PI_CHECK_OFFSET(BufferProcs, numBufferProcs, 2, 2);
+PI_CHECK_OFFSET(BufferProcs, allocateProc, 4, 8);
+PI_CHECK_OFFSET(BufferProcs, freeProc, 16, 32);
+PI_CHECK_OFFSET(BufferProcs, spaceProc, 20, 40);
+PI_CHECK_OFFSET(BufferProcs, spaceProc64, 32, 64);
 
 PI_CHECK_OFFSET(PixelMemoryDesc, data, 0, 0);
 PI_CHECK_OFFSET(PixelMemoryDesc, rowBits, 4, 8);
