@@ -17,7 +17,7 @@
 #include "bench/BenchClock.h"
 #include "engine/FilterSettings.h"
 #include "engine/ShadowKernels.h"
-#include "host/core/ChannelFilters.h"
+#include "engine/ChannelFilters.h"
 #include "tests/common/ToneFormula.h"
 
 namespace {
@@ -142,9 +142,10 @@ FilterFigures BenchFilters(const char *label, const Raster &mask)
     const double pixels = double(mask.samples.size());
     Raster a = mask, b(mask.bounds, 8);
     std::printf("host filters on %s, 8-bit, %.1f MP\n", label, pixels / 1e6);
-    const double median = BestSeconds(2, [&] { filters::MedianFilter(a.View(), b.View(), a.bounds, 7, -1); });
+    filters::Workspace workspace;
+    const double median = BestSeconds(2, [&] { filters::MedianFilter(a.View(), b.View(), a.bounds, 7, -1, workspace); });
     Report("median, radius 7 (15 x 15)", median, pixels);
-    const double blur = BestSeconds(2, [&] { filters::GaussianBlur(a.View(), b.View(), a.bounds, 65541, -1); });
+    const double blur = BestSeconds(2, [&] { filters::GaussianBlur(a.View(), b.View(), a.bounds, 65541, -1, workspace); });
     Report("Gaussian, radius 1.0", blur, pixels);
     return FilterFigures{median, blur, pixels};
 }

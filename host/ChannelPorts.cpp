@@ -4,7 +4,7 @@
 #include "host/ChannelPorts.h"
 
 #include "host/FilterHost.h"
-#include "host/core/ChannelFilters.h"
+#include "engine/ChannelFilters.h"
 
 namespace {
 
@@ -223,10 +223,12 @@ extern "C" SPErr PI_CDECL PortApplyOperation(const char *operation, PIChannelPor
         return paramErr;
     if (name == kGaussianBlurFilter) {
         const auto *blur = static_cast<const GaussianBlurParameters *>(parameters);
-        return filters::GaussianBlur(from->view, to->view, *rect, blur->radius, blur->padding);
+        return filters::GaussianBlur(from->view, to->view, *rect, blur->radius, blur->padding,
+                                     FilterHost::Active()->ports.Workspace());
     }
     const auto *median = static_cast<const RadiusParameters *>(parameters);
-    return filters::MedianFilter(from->view, to->view, *rect, median->radius, median->padding);
+    return filters::MedianFilter(from->view, to->view, *rect, median->radius, median->padding,
+                                 FilterHost::Active()->ports.Workspace());
 }
 
 // Parts of the suite that no plug-in of this project calls answer "not

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "host/core/Raster.h"
+#include "engine/ChannelFilters.h"
+#include "engine/Raster.h"
 #include "plugin/HostInterface.h"
 
 struct HostChannelPort {};
@@ -60,9 +61,12 @@ public:
     bool Dispose(PIChannelPort port);
     // Whether the host's behaviour makes this call of the named kind fail.
     bool CallFails(const std::string &call);
+    // The memory the host's named filters work in, kept from call to call.
+    filters::Workspace &Workspace() { return workspace_; }
 
 private:
     FilterHost &host_;
     std::vector<std::unique_ptr<HostPort>> ports_;
     std::map<std::string, int> callCounts_;
+    filters::Workspace workspace_;
 };

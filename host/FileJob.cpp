@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "host/ImageFile.h"
-#include "host/core/Raster.h"
+#include "engine/Raster.h"
 
 namespace {
 

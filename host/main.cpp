@@ -22,7 +22,7 @@
 #include "host/FilterRegistry.h"
 #include "host/ImageFile.h"
 #include "host/UmbroluxModule.h"
-#include "host/core/Raster.h"
+#include "engine/Raster.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "host/core/BinCounts.h"
-#include "host/core/ChannelFilters.h"
+#include "engine/BinCounts.h"
+#include "engine/ChannelFilters.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "host/core/Raster.h"
+#include "engine/Raster.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "engine/FilterSettings.h"
-#include "host/core/ChannelFilters.h"
+#include "engine/ChannelFilters.h"
 #include "host/core/Document.h"
-#include "host/core/Raster.h"
+#include "engine/Raster.h"
 #include "tests/common/ToneFormula.h"
 
 struct Pixels {

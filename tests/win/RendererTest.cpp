@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "TestHost.h"
-#include "host/core/ChannelFilters.h"
+#include "engine/ChannelFilters.h"
 #include "plugin/FilterContext.h"
 #include "tests/common/ToneFormula.h"
 #include "RenderExpectation.h"

@@ -6,7 +6,7 @@
 #include "TestHost.h"
 #include "engine/FilterSettings.h"
 #include "host/FilterRegistry.h"
-#include "host/core/ChannelFilters.h"
+#include "engine/ChannelFilters.h"
 #include "RenderExpectation.h"
 #include "tests/common/ToneFormula.h"
 

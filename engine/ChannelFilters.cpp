@@ -1,15 +1,13 @@
-#include "host/core/ChannelFilters.h"
+#include "engine/ChannelFilters.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "host/core/BinCounts.h"
+#include "engine/BinCounts.h"
 
 namespace filters {
 namespace {
 
-// Working memory kept from call to call: fresh large blocks cost a page
-// fault per page on every call, which on some systems outweighs the filter.
 template <typename T>
 T *Scratch(std::vector<T> &buffer, size_t size)
 {
@@ -18,16 +16,20 @@ T *Scratch(std::vector<T> &buffer, size_t size)
     return buffer.data();
 }
 
-// One buffer of each type and purpose per thread.
-template <typename T, int Purpose>
-std::vector<T> &ScratchOf()
+// The median's column histograms: 8-bit counts for windows of up to 255
+// samples, 16-bit ones beyond.
+template <typename Count>
+std::vector<Count> &CountsOf(Workspace &ws, bool fine);
+template <>
+std::vector<uint8_t> &CountsOf<uint8_t>(Workspace &ws, bool fine)
 {
-    thread_local std::vector<T> buffer;
-    return buffer;
+    return fine ? ws.fine8 : ws.coarse8;
 }
-
-thread_local std::vector<uint8_t> tPadded8;
-thread_local std::vector<uint16_t> tPadded16;
+template <>
+std::vector<uint16_t> &CountsOf<uint16_t>(Workspace &ws, bool fine)
+{
+    return fine ? ws.fine16 : ws.coarse16;
+}
 
 bool ValidPadding(int32_t padding)
 {
@@ -93,7 +95,8 @@ VRect Working(const RasterView &source, const RasterView &destination, const VRe
 // narrow enough for their histograms to stay in the processor's nearest
 // caches.
 template <int Bits>
-void Median8(const RasterView &source, const VRect &rect, int32_t r, int32_t padding, const RasterView &destination)
+void Median8(const RasterView &source, const VRect &rect, int32_t r, int32_t padding, const RasterView &destination,
+             Workspace &ws)
 {
     const int32_t w = rect.right - rect.left, h = rect.bottom - rect.top;
     using P = BinCounts<Bits>;
@@ -107,11 +110,12 @@ void Median8(const RasterView &source, const VRect &rect, int32_t r, int32_t pad
     // them) are a small part of the work.
     const int32_t stripe = std::max(128, 4 * r);
     const int32_t maxColumns = std::min(w, stripe) + 2 * r;
-    Count *colFine = Scratch(ScratchOf<Count, 0>(), size_t(maxColumns) * 256);
-    Count *colCoarse = Scratch(ScratchOf<Count, 1>(), size_t(maxColumns) * 16);
-    uint16_t *ofOne = Scratch(ScratchOf<uint16_t, 2>(), size_t(maxColumns));
-    uint8_t *binOf = Scratch(ScratchOf<uint8_t, 3>(), size_t(maxColumns));
-    uint16_t *rankOf = Scratch(ScratchOf<uint16_t, 4>(), size_t(maxColumns));
+    std::vector<Count> &fineCounts = CountsOf<Count>(ws, true), &coarseCounts = CountsOf<Count>(ws, false);
+    Count *colFine = Scratch(fineCounts, size_t(maxColumns) * 256);
+    Count *colCoarse = Scratch(coarseCounts, size_t(maxColumns) * 16);
+    uint16_t *ofOne = Scratch(ws.ofOne, size_t(maxColumns));
+    uint8_t *binOf = Scratch(ws.binOf, size_t(maxColumns));
+    uint16_t *rankOf = Scratch(ws.rankOf, size_t(maxColumns));
     uint64_t fine[16][kWords];
     int32_t fineAt[16];  // the window column each fine segment is current for
 
@@ -119,7 +123,7 @@ void Median8(const RasterView &source, const VRect &rect, int32_t r, int32_t pad
         const int32_t sw = std::min(stripe, w - x0);  // output columns in this stripe
         const int32_t cols = sw + 2 * r;              // histogram columns: padded x0 .. x0 + cols
         // The stripe's padded columns, row after row: read in order.
-        const uint8_t *p = Padded(tPadded8, source, rect, r, padding, x0, cols);
+        const uint8_t *p = Padded(ws.padded8, source, rect, r, padding, x0, cols);
         const size_t pw = size_t(cols);
         std::fill(colFine, colFine + size_t(cols) * 256, Count(0));
         std::fill(colCoarse, colCoarse + size_t(cols) * 16, Count(0));
@@ -214,14 +218,14 @@ void Median8(const RasterView &source, const VRect &rect, int32_t r, int32_t pad
 // kept at four levels, counting the samples by their top 4, 8, 12 and all
 // 16 bits, so that four searches among 16 counts find the median.
 void Median16(const uint16_t *p, int32_t w, int32_t h, int32_t r, const RasterView &destination,
-              const VRect &rect)
+              const VRect &rect, Workspace &ws)
 {
     using Counts = BinCounts<16>;
     const int32_t side = 2 * r + 1;
     const size_t pw = size_t(w) + 2 * size_t(r);
     const uint32_t half = uint32_t(side * side - 1) / 2;  // the median's rank, from 0
     const size_t total = 16 + 256 + 4096 + 65536;
-    uint16_t *level1 = Scratch(ScratchOf<uint16_t, 20>(), total);
+    uint16_t *level1 = Scratch(ws.levels, total);
     std::fill(level1, level1 + total, uint16_t(0));
     uint16_t *level2 = level1 + 16, *level3 = level2 + 256, *level4 = level3 + 4096;
 
@@ -301,7 +305,7 @@ std::vector<uint32_t> GaussianWeights(double sigma)
 }
 
 SPErr GaussianBlur(const RasterView &source, const RasterView &destination, VRect rect, Fixed radius,
-                   int32_t padding)
+                   int32_t padding, Workspace &ws)
 {
     if (!ValidPadding(padding) || radius < 0 || radius > (250 << 16))
         return paramErr;
@@ -334,11 +338,11 @@ SPErr GaussianBlur(const RasterView &source, const RasterView &destination, VRec
     // B = sum(wy * low), each below 2^32, make the exact total A 2^16 + B,
     // whose rounded value (A 2^16 + B + 2^31) / 2^32 is
     // (A + B / 2^16 + 2^15) / 2^16, divisions truncating.
-    uint16_t *highs = Scratch(ScratchOf<uint16_t, 10>(), size_t(taps) * size_t(w));
-    uint16_t *lows = Scratch(ScratchOf<uint16_t, 11>(), size_t(taps) * size_t(w));
-    uint16_t *row = Scratch(ScratchOf<uint16_t, 14>(), size_t(w) + 2 * size_t(margin));
-    uint32_t *sumA = Scratch(ScratchOf<uint32_t, 12>(), size_t(w));
-    uint32_t *sumB = Scratch(ScratchOf<uint32_t, 13>(), size_t(w));
+    uint16_t *highs = Scratch(ws.highs, size_t(taps) * size_t(w));
+    uint16_t *lows = Scratch(ws.lows, size_t(taps) * size_t(w));
+    uint16_t *row = Scratch(ws.row, size_t(w) + 2 * size_t(margin));
+    uint32_t *sumA = Scratch(ws.sumA, size_t(w));
+    uint32_t *sumB = Scratch(ws.sumB, size_t(w));
     for (int32_t py = 0; py < ph; ++py) {
         PaddedRow(source, r, margin, padding, 0, w + 2 * margin, py, row);
         // Three taps to a pass over the row, so that the sums are loaded
@@ -395,7 +399,7 @@ SPErr GaussianBlur(const RasterView &source, const RasterView &destination, VRec
 }
 
 SPErr MedianFilter(const RasterView &source, const RasterView &destination, VRect rect, int32_t radius,
-                   int32_t padding)
+                   int32_t padding, Workspace &ws)
 {
     if (!ValidPadding(padding) || radius < 1 || radius > 100)
         return paramErr;
@@ -406,12 +410,26 @@ SPErr MedianFilter(const RasterView &source, const RasterView &destination, VRec
         return noErr;
     const int32_t w = r.right - r.left, h = r.bottom - r.top;
     if (source.depth == 8 && radius <= 7)
-        Median8<8>(source, r, radius, padding, destination);
+        Median8<8>(source, r, radius, padding, destination, ws);
     else if (source.depth == 8)
-        Median8<16>(source, r, radius, padding, destination);
+        Median8<16>(source, r, radius, padding, destination, ws);
     else
-        Median16(Padded(tPadded16, source, r, radius, padding), w, h, radius, destination, r);
+        Median16(Padded(ws.padded16, source, r, radius, padding), w, h, radius, destination, r, ws);
     return noErr;
+}
+
+SPErr GaussianBlur(const RasterView &source, const RasterView &destination, VRect rect, Fixed radius,
+                   int32_t padding)
+{
+    Workspace workspace;
+    return GaussianBlur(source, destination, rect, radius, padding, workspace);
+}
+
+SPErr MedianFilter(const RasterView &source, const RasterView &destination, VRect rect, int32_t radius,
+                   int32_t padding)
+{
+    Workspace workspace;
+    return MedianFilter(source, destination, rect, radius, padding, workspace);
 }
 
 SPErr CopyPixels(const RasterView &source, const RasterView &destination, VRect rect)

@@ -1,5 +1,6 @@
-// One channel of samples as the emulated host keeps it, and the transfers
-// between it and a plug-in's memory described by a PixelMemoryDesc.
+// One channel of samples (as the emulated host keeps its channels, and as the
+// filter smooths its mask), the transfers between it and memory described by
+// a PixelMemoryDesc, and its reductions to a smaller scale.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "host/core/Raster.h"
+#include "engine/Raster.h"
 
 #include <algorithm>
 
