@@ -116,12 +116,12 @@ SPErr WriteFromMemory(const RasterView &channel, const VRect &writeLimit, VRect 
     return noErr;
 }
 
-void Pyramid::Build(const RasterView &base, int32_t minimumSize)
+void Pyramid::Build(const RasterView &base, int32_t minimumSize, int32_t maxLevels)
 {
     base_ = base;
     levels_.clear();
     RasterView below = base;
-    while (below.Width() > minimumSize || below.Height() > minimumSize) {
+    while ((below.Width() > minimumSize || below.Height() > minimumSize) && int32_t(levels_.size()) < maxLevels) {
         const int32_t w = (below.Width() + 1) / 2, h = (below.Height() + 1) / 2;
         Raster level(VRect{0, 0, h, w}, base.depth);
         // Whole 2 x 2 blocks straight from the rows; the odd last column
@@ -160,6 +160,135 @@ RasterView Pyramid::Level(int32_t level) const
     return RasterView{const_cast<uint16_t *>(r.samples.data()), r.bounds, r.depth};
 }
 
+int32_t PyramidLevelCount(int32_t width, int32_t height)
+{
+    int32_t count = 1;
+    while (width > 1 || height > 1) {
+        width = (width + 1) / 2;
+        height = (height + 1) / 2;
+        ++count;
+    }
+    return count;
+}
+
+int32_t ScaledReadLevel(const PSScaling &scaling, int32_t levelCount)
+{
+    const VRect &src = scaling.sourceRect, &dst = scaling.destinationRect;
+    const int64_t sw = int64_t(src.right) - src.left, sh = int64_t(src.bottom) - src.top;
+    const int64_t dw = int64_t(dst.right) - dst.left, dh = int64_t(dst.bottom) - dst.top;
+    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0)
+        return -1;
+    int32_t level = 0;
+    while (level + 1 < levelCount && (int64_t(2) << level) <= sw / dw && (int64_t(2) << level) <= sh / dh)
+        ++level;
+    return level;
+}
+
+namespace {
+
+// The half-open span of level samples that destination column (or row) d
+// covers: from .. to in destination coordinates, the scaling's start and
+// size on the destination and source sides, the base's origin, and the
+// level's size on this axis.
+struct ScaledAxis {
+    int32_t dstStart;
+    int64_t dstSize;
+    int32_t srcStart;
+    int64_t srcSize;
+    int32_t baseStart;
+    int32_t levelSize;
+    int32_t level;
+
+    std::pair<int32_t, int32_t> Span(int32_t d) const
+    {
+        int64_t s0 = srcStart + (int64_t(d) - dstStart) * srcSize / dstSize - baseStart;
+        int64_t s1 = srcStart + (int64_t(d) - dstStart + 1) * srcSize / dstSize - baseStart;
+        if (s1 <= s0)
+            s1 = s0 + 1;
+        int64_t l0 = s0 >> level, l1 = (s1 + (int64_t(1) << level) - 1) >> level;
+        l0 = std::max<int64_t>(0, std::min<int64_t>(l0, levelSize));
+        l1 = std::max<int64_t>(l0, std::min<int64_t>(l1, levelSize));
+        return {int32_t(l0), int32_t(l1)};
+    }
+};
+
+ScaledAxis ColumnAxis(const PSScaling &scaling, int32_t level, int32_t baseLeft, int32_t levelWidth)
+{
+    const VRect &src = scaling.sourceRect, &dst = scaling.destinationRect;
+    return ScaledAxis{dst.left, int64_t(dst.right) - dst.left, src.left, int64_t(src.right) - src.left,
+                      baseLeft, levelWidth, level};
+}
+
+ScaledAxis RowAxis(const PSScaling &scaling, int32_t level, int32_t baseTop, int32_t levelHeight)
+{
+    const VRect &src = scaling.sourceRect, &dst = scaling.destinationRect;
+    return ScaledAxis{dst.top, int64_t(dst.bottom) - dst.top, src.top, int64_t(src.bottom) - src.top,
+                      baseTop, levelHeight, level};
+}
+
+int32_t LevelSize(int32_t size, int32_t level)
+{
+    for (int32_t i = 0; i < level; ++i)
+        size = (size + 1) / 2;
+    return size;
+}
+
+} // namespace
+
+VRect ScaledReadFootprint(const PSScaling &scaling, const VRect &readRect, int32_t level, VPoint baseOrigin,
+                          int32_t baseWidth, int32_t baseHeight)
+{
+    const VRect r = Intersect(readRect, scaling.destinationRect);
+    if (IsEmpty(r) || level < 0)
+        return VRect{0, 0, 0, 0};
+    const ScaledAxis columns = ColumnAxis(scaling, level, baseOrigin.h, LevelSize(baseWidth, level));
+    const ScaledAxis rows = RowAxis(scaling, level, baseOrigin.v, LevelSize(baseHeight, level));
+    // Spans grow with d, so the first and last destination pixels bound them.
+    const VRect footprint{rows.Span(r.top).first, columns.Span(r.left).first, rows.Span(r.bottom - 1).second,
+                          columns.Span(r.right - 1).second};
+    return IsEmpty(footprint) ? VRect{0, 0, 0, 0} : footprint;
+}
+
+SPErr ReadScaledFromLevel(const RasterView &samples, int32_t level, VPoint baseOrigin, int32_t levelWidth,
+                          int32_t levelHeight, VRect *readRect, const PSScaling &scaling,
+                          const PixelMemoryDesc &memory)
+{
+    if (readRect == nullptr)
+        return paramErr;
+    if (const SPErr e = CheckMemory(memory))
+        return e;
+    if (level < 0)
+        return paramErr;
+    const VRect requested = *readRect;
+    const VRect r = Intersect(requested, scaling.destinationRect);
+    *readRect = r;
+
+    // Each destination column and row covers a half-open span of source
+    // pixels, in the level's coordinates.
+    const ScaledAxis columnAxis = ColumnAxis(scaling, level, baseOrigin.h, levelWidth);
+    const ScaledAxis rowAxis = RowAxis(scaling, level, baseOrigin.v, levelHeight);
+    std::vector<std::pair<int32_t, int32_t>> columns, rows;
+    for (int32_t d = r.left; d < r.right; ++d)
+        columns.push_back(columnAxis.Span(d));
+    for (int32_t d = r.top; d < r.bottom; ++d)
+        rows.push_back(rowAxis.Span(d));
+
+    for (size_t j = 0; j < rows.size(); ++j)
+        for (size_t i = 0; i < columns.size(); ++i) {
+            uint64_t sum = 0, n = 0;
+            for (int32_t y = rows[j].first; y < rows[j].second; ++y)
+                for (int32_t x = columns[i].first; x < columns[i].second; ++x) {
+                    sum += samples.At(x, y);
+                    ++n;
+                }
+            const uint32_t v = n != 0 ? uint32_t((sum + n / 2) / n) : 0;
+            Store(memory, Address(memory, int64_t(r.top) - requested.top + int64_t(j),
+                                  int64_t(r.left) - requested.left + int64_t(i)),
+                  v, samples.depth);
+        }
+    return noErr;
+}
+
 SPErr ReadScaledToMemory(const Pyramid &pyramid, VRect *readRect, const PSScaling &scaling,
                          const PixelMemoryDesc &memory)
 {
@@ -167,56 +296,16 @@ SPErr ReadScaledToMemory(const Pyramid &pyramid, VRect *readRect, const PSScalin
         return paramErr;
     if (const SPErr e = CheckMemory(memory))
         return e;
-    const VRect &src = scaling.sourceRect, &dst = scaling.destinationRect;
-    const int64_t sw = int64_t(src.right) - src.left, sh = int64_t(src.bottom) - src.top;
-    const int64_t dw = int64_t(dst.right) - dst.left, dh = int64_t(dst.bottom) - dst.top;
-    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0)
+    const int32_t level = ScaledReadLevel(scaling, pyramid.LevelCount());
+    if (level < 0)
         return paramErr;
     const RasterView base = pyramid.Level(0);
-
-    // The coarsest level whose pixels are still no larger than a destination pixel.
-    int32_t level = 0;
-    while (level + 1 < pyramid.LevelCount() && (int64_t(2) << level) <= sw / dw &&
-           (int64_t(2) << level) <= sh / dh)
-        ++level;
-    const RasterView source = pyramid.Level(level);
-
-    const VRect requested = *readRect;
-    const VRect r = Intersect(requested, dst);
-    *readRect = r;
-
-    // Each destination column and row covers a half-open span of source
-    // pixels, in the chosen level's coordinates.
-    auto spans = [&](int32_t from, int32_t to, int32_t dstStart, int64_t dstSize, int32_t srcStart,
-                     int64_t srcSize, int32_t baseStart, int32_t levelSize) {
-        std::vector<std::pair<int32_t, int32_t>> result;
-        for (int32_t d = from; d < to; ++d) {
-            int64_t s0 = srcStart + (int64_t(d) - dstStart) * srcSize / dstSize - baseStart;
-            int64_t s1 = srcStart + (int64_t(d) - dstStart + 1) * srcSize / dstSize - baseStart;
-            if (s1 <= s0)
-                s1 = s0 + 1;
-            int64_t l0 = s0 >> level, l1 = (s1 + (int64_t(1) << level) - 1) >> level;
-            l0 = std::max<int64_t>(0, std::min<int64_t>(l0, levelSize));
-            l1 = std::max<int64_t>(l0, std::min<int64_t>(l1, levelSize));
-            result.emplace_back(int32_t(l0), int32_t(l1));
-        }
-        return result;
-    };
-    const auto columns = spans(r.left, r.right, dst.left, dw, src.left, sw, base.bounds.left, source.Width());
-    const auto rows = spans(r.top, r.bottom, dst.top, dh, src.top, sh, base.bounds.top, source.Height());
-
-    for (size_t j = 0; j < rows.size(); ++j)
-        for (size_t i = 0; i < columns.size(); ++i) {
-            uint64_t sum = 0, n = 0;
-            for (int32_t y = rows[j].first; y < rows[j].second; ++y)
-                for (int32_t x = columns[i].first; x < columns[i].second; ++x) {
-                    sum += source.At(source.bounds.left + x, source.bounds.top + y);
-                    ++n;
-                }
-            const uint32_t v = n != 0 ? uint32_t((sum + n / 2) / n) : 0;
-            Store(memory, Address(memory, int64_t(r.top) - requested.top + int64_t(j),
-                                  int64_t(r.left) - requested.left + int64_t(i)),
-                  v, source.depth);
-        }
-    return noErr;
+    const VPoint origin{base.bounds.top, base.bounds.left};
+    RasterView source = pyramid.Level(level);
+    // Level 0 is addressed in the base's own coordinates; the reduced levels
+    // start at 0, 0: both become coordinates from the base's origin.
+    if (level == 0)
+        source.bounds = VRect{0, 0, base.Height(), base.Width()},
+        source.data = base.data;
+    return ReadScaledFromLevel(source, level, origin, source.Width(), source.Height(), readRect, scaling, memory);
 }

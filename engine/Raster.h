@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "plugin/HostInterface.h"
@@ -66,7 +67,9 @@ SPErr WriteFromMemory(const RasterView &channel, const VRect &writeLimit, VRect 
 // the level below.
 class Pyramid {
 public:
-    void Build(const RasterView &base, int32_t minimumSize = 1);
+    // Levels until both sides are at most minimumSize samples, and no more
+    // than maxLevels of them above the base.
+    void Build(const RasterView &base, int32_t minimumSize = 1, int32_t maxLevels = std::numeric_limits<int32_t>::max());
     void Clear() { levels_.clear(); }
     bool Empty() const { return levels_.empty(); }
     int32_t LevelCount() const { return int32_t(levels_.size()) + 1; }
@@ -83,3 +86,23 @@ private:
 // the source pixel under it. The clipped rectangle is written back.
 SPErr ReadScaledToMemory(const Pyramid &pyramid, VRect *readRect, const PSScaling &scaling,
                          const PixelMemoryDesc &memory);
+
+// The parts of a scaled read, for a reader that builds only what it needs.
+//
+// The number of levels a full pyramid of a width x height channel has (the
+// base included).
+int32_t PyramidLevelCount(int32_t width, int32_t height);
+// The level a scaled read takes its samples from: the coarsest whose pixels
+// are still no larger than a destination pixel. -1 for an empty scaling.
+int32_t ScaledReadLevel(const PSScaling &scaling, int32_t levelCount);
+// The samples of `level` that a scaled read of readRect (clipped to the
+// destination) averages, in that level's coordinates from the base's origin
+// at `baseOrigin`, for a base of baseWidth x baseHeight; empty when none.
+VRect ScaledReadFootprint(const PSScaling &scaling, const VRect &readRect, int32_t level, VPoint baseOrigin,
+                          int32_t baseWidth, int32_t baseHeight);
+// A scaled read from one level. `samples` holds at least the footprint,
+// addressed in that level's coordinates from the base's origin; levelWidth
+// and levelHeight are the whole level's size.
+SPErr ReadScaledFromLevel(const RasterView &samples, int32_t level, VPoint baseOrigin, int32_t levelWidth,
+                          int32_t levelHeight, VRect *readRect, const PSScaling &scaling,
+                          const PixelMemoryDesc &memory);
