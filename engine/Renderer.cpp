@@ -1,5 +1,6 @@
-// The shadow-recovery renderer: the mask and blend passes around the host's
-// smoothing of the mask through two scratch channel ports.
+// The shadow-recovery renderer: the mask and blend passes around the
+// smoothing of the mask, by the host's named filters through two scratch
+// channel ports where the host has them, else by the module itself.
 #include <windows.h>
 
 #include "engine/ShadowKernels.h"
@@ -10,8 +11,8 @@ namespace {
 // The host's filters receive their parameter blocks as they stand: a blur of
 // 16.16 radius 65541 (about one pixel) and a median of radius 7, both
 // repeating the edge samples.
-GaussianBlurParameters gBlurParameters = {65541, kEdgeReplicationPadding};
-RadiusParameters gMedianParameters = {7, kEdgeReplicationPadding};
+GaussianBlurParameters gBlurParameters = {engine::kMaskBlurRadius, kEdgeReplicationPadding};
+RadiusParameters gMedianParameters = {engine::kMaskMedianRadius, kEdgeReplicationPadding};
 
 bool Contains(const VRect &outer, const VRect &inner)
 {
@@ -29,6 +30,10 @@ PixelMemoryDesc MaskMemory(uint8_t *mask, int32_t width, int32_t offset)
 
 bool FilterContext::SmoothMask(uint8_t *mask, int32_t width, int32_t height)
 {
+    if (services.smoothing == HostServices::Smoothing::Own) {
+        ownSmoother.Smooth(mask, width, height);
+        return true;
+    }
     const VRect r = {0, 0, height, width};
 
     // The ports keep the size of the call that created them. A larger block
@@ -112,6 +117,10 @@ void FilterContext::BlendLaidOut(const void *source, void *destination, const ui
 
 int32_t FilterContext::ReadComposite(const Rect &sourceRect, const Rect &destinationRect, uint8_t *buffer)
 {
+    if (services.previewSource == HostServices::PreviewSource::Delivered) {
+        compositeReadFailed = !ReadDelivered(sourceRect, destinationRect, buffer);
+        return 0;
+    }
     compositeReadFailed = true;
     const ReadImageDocumentDesc *document = filterRecord->documentInfo;
     const ReadChannelDesc *channel = document != nullptr ? document->targetCompositeChannels : nullptr;
@@ -164,7 +173,12 @@ int32_t FilterContext::RenderPreview()
     // moving the gamma or contrast slider only blends again.
     if (!previewCache.maskValid || previewCache.bias != settings.bias) {
         previewCache.maskValid = false;
-        ReadComposite(previewRect, previewRect, previewMask);
+        // The mask buffer is first given the document's top-left corner,
+        // which only pixels that the mask pass skips would keep; the preview
+        // has no selection, so none does, and image data that has to be
+        // delivered is not asked for it.
+        if (services.previewSource == HostServices::PreviewSource::DocumentPorts)
+            ReadComposite(previewRect, previewRect, previewMask);
         if (!MakeMask(previewOriginal, previewMask, layout))
             return 0;
         previewCache.maskValid = previewCache.originalValid;

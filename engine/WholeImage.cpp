@@ -1,16 +1,24 @@
 // The whole-image run: the filter rectangle in the host's output tiles, each
 // delivered by advanceState and rendered from its input into its output.
+#include <algorithm>
 #include <cstring>
 
 #include "engine/TileGrid.h"
 #include "plugin/FilterContext.h"
 #include "settings/RegistryKey.h"
 
+namespace {
+
+// The tiles the module asks for where the host states no size.
+const int32_t kOwnTileSize = 1024;
+
+} // namespace
+
 int32_t FilterContext::AllocTileMask(int32_t size)
 {
     // Success is the allocation's own: the result code may hold what the
     // preview left there.
-    if (tileMaskBuffer.Allocate(buffers, size)) {
+    if (tileMaskBuffer.Allocate(services.memory, size)) {
         tileMask = tileMaskBuffer.Get();
         // Pixels outside a selection keep their mask entries through pass 1;
         // cleared, they bring no stale memory into the first tile's smoothing.
@@ -31,17 +39,38 @@ int32_t FilterContext::FreeTileMask()
 
 int32_t FilterContext::ApplyWholeImage()
 {
-    const int32_t tileHeight = filterRecord->outTileHeight;
-    const int32_t tileWidth = filterRecord->outTileWidth;
-    if (tileHeight <= 0 || tileWidth <= 0) {
-        *result = filterBadParameters;
-        return -1;
+    const Rect bounds = filterRecord->filterRect;
+    int32_t tileHeight = filterRecord->outTileHeight;
+    int32_t tileWidth = filterRecord->outTileWidth;
+    if (services.lastOutputOnly) {
+        // A host that keeps only the output it delivered last gets the whole
+        // filter rectangle in one request.
+        tileWidth = std::max(1, bounds.right - bounds.left);
+        tileHeight = std::max(1, bounds.bottom - bounds.top);
+    } else if (tileHeight <= 0 || tileWidth <= 0) {
+        // Where the module smooths the mask itself no port limits the
+        // tiles, and a host that states no size of its own (or a negative
+        // one) gets tiles of a size that suits the module.
+        if (services.smoothing == HostServices::Smoothing::HostFilters) {
+            *result = filterBadParameters;
+            return -1;
+        }
+        tileWidth = tileHeight = kOwnTileSize;
     }
 
     DisposePorts();
 
+    // A host that cached the preview's request by its rectangle would hand
+    // the preview's data back for the first tile: an empty request comes
+    // first.
+    if (deliveredForPreview) {
+        filterRecord->inRect = filterRecord->outRect = filterRecord->maskRect = Rect();
+        filterRecord->advanceState();
+        deliveredForPreview = false;
+    }
+
     const int32_t planes = filterRecord->planes;
-    const int32_t maskBytes = engine::TileMaskBytes(filterRecord->depth, tileWidth, tileHeight, planes);
+    const int32_t maskBytes = engine::TileMaskBytes(DocumentDepth(), tileWidth, tileHeight, planes);
     if (maskBytes == 0) {
         *result = memFullErr;
         return -1;
@@ -52,10 +81,9 @@ int32_t FilterContext::ApplyWholeImage()
     // From here the result code is the run's own.
     *result = noErr;
 
-    const Rect bounds = filterRecord->filterRect;
     const engine::TileGrid grid(engine::TileRect{bounds.top, bounds.left, bounds.bottom, bounds.right}, tileWidth,
                                 tileHeight);
-    const bool sixteenBit = filterRecord->depth == 16;
+    const bool sixteenBit = DocumentDepth() == 16;
     for (int32_t index = 0; index < grid.Count(); ++index) {
         const engine::TileRect tile = grid.Tile(index);
         Rect &in = filterRecord->inRect;
@@ -69,8 +97,10 @@ int32_t FilterContext::ApplyWholeImage()
         *result = filterRecord->advanceState();
         // A host that reports success without delivering both buffers has
         // failed all the same: nothing can be rendered, nothing is stored.
-        if (*result == noErr && (filterRecord->inData == nullptr || filterRecord->outData == nullptr))
-            *result = genericErr;
+        if (*result != noErr)
+            failure = Failure::HostError;
+        else if (filterRecord->inData == nullptr || filterRecord->outData == nullptr)
+            Fail(Failure::NothingDelivered, genericErr);
         if (*result != noErr) {
             FreeTileMask();
             return -1;

@@ -1,5 +1,7 @@
 #include "plugin/FilterContext.h"
 
+#include <cstdio>
+
 #include "ui/MainDialog.h"
 
 namespace {
@@ -12,13 +14,21 @@ const char kLayerMessage[] = "Filter works on background layer only";
 
 const int32_t kParametersHandleSize = 6;
 
-// The two suites of a start call, acquired in order (the buffer suite only
-// when the channel-ports suite was had) and released in the same order.
+// What the user reads where the host reports nothing itself.
+const char kNoImageDataMessage[] = "This host delivers no image data to filters, so Umbrolux cannot filter the image.";
+const char kNothingDeliveredMessage[] = "The host delivered no image data for the filter to work on.";
+const char kOutOfMemoryMessage[] = "There is not enough memory to filter the image.";
+const char kHostErrorMessage[] = "The host reported error %d while delivering the image.";
+const char kDialogFailedMessage[] = "The filter's dialog could not be opened.";
+const char kOtherFailureMessage[] = "Umbrolux could not filter the image (error %d).";
+
+// The two suites of a start call, acquired in order and released in the
+// same order; a host may offer either without the other.
 class StartSuites {
 public:
     explicit StartSuites(SPBasicSuite *basic)
         : ports(basic, kPSChannelPortsSuite, kPSChannelPortsSuiteVersion3),
-          buffers(ports.As<void>() != nullptr ? basic : nullptr, kPSBufferSuite, kPSBufferSuiteVersion1)
+          buffers(basic, kPSBufferSuite, kPSBufferSuiteVersion1)
     {
     }
     ~StartSuites()
@@ -46,8 +56,12 @@ public:
         context_.FreePreviewBuffers();
         context_.FreeTileMask();
         context_.DisposePorts();
+        context_.ownSmoother.Release();
+        context_.deliveredRead.Clear();
+        std::vector<uint8_t>().swap(context_.drawBits);
         context_.channelPorts = nullptr;
         context_.buffers = nullptr;
+        context_.services = HostServices();
     }
     StartScope(const StartScope &) = delete;
     StartScope &operator=(const StartScope &) = delete;
@@ -91,12 +105,11 @@ void FilterContext::DoParameters()
 {
     if (filterRecord->parameters != nullptr)
         return;
+    // The handle's contents are never used: a host without handle
+    // procedures simply holds none.
     const HandleProcs *procs = filterRecord->handleProcs;
-    if (procs == nullptr || procs->numHandleProcs < 1 || procs->newProc == nullptr) {
-        // A host without handle procedures cannot hold the parameters.
-        *result = errPlugInHostInsufficient;
+    if (procs == nullptr || procs->newProc == nullptr)
         return;
-    }
     filterRecord->parameters = procs->newProc(kParametersHandleSize);
     if (filterRecord->parameters == nullptr)
         *result = memFullErr;
@@ -119,8 +132,11 @@ void FilterContext::DoStart()
     channelPorts = suites.ports.As<PSChannelPortsSuite3>();
     buffers = suites.buffers.As<PSBufferSuite1>();
     StartScope scope(*this);
-    if (!HostHasRequiredServices()) {
-        *result = errPlugInHostInsufficient;
+    // Whatever else the host lacks, the module does itself; without image
+    // data there is nothing to filter.
+    ChooseServices();
+    if (!services.delivers) {
+        Fail(Failure::NoImageData, errPlugInHostInsufficient);
         return;
     }
 
@@ -132,7 +148,7 @@ void FilterContext::DoStart()
     else if (choice == kDialogOutOfMemory)
         *result = memFullErr;
     else
-        *result = genericErr;  // the dialog could not be created, or failed
+        Fail(Failure::DialogFailed, genericErr);  // the dialog could not be created, or failed
 }
 
 void FilterContext::DoContinue()
@@ -161,7 +177,7 @@ bool FilterContext::RefuseUnsupportedDocument()
         message = kModeMessage;
     else if (filterRecord->planes != 3)
         message = kLayerMessage;
-    else if (filterRecord->depth != 8 && filterRecord->depth != 16)
+    else if (DocumentDepth() != 8 && DocumentDepth() != 16)
         message = kModeMessage;
     if (message == nullptr)
         return false;
@@ -171,15 +187,49 @@ bool FilterContext::RefuseUnsupportedDocument()
     return true;
 }
 
-bool FilterContext::HostHasRequiredServices() const
+void FilterContext::ChooseServices()
 {
-    const PSChannelPortsSuite3 *ports = channelPorts;
-    const PSBufferSuite1 *suite = buffers;
-    return filterRecord->advanceState != nullptr && ports != nullptr && suite != nullptr &&
-           ports->CanRead != nullptr && ports->ReadScaledPixels != nullptr && ports->New != nullptr &&
-           ports->Dispose != nullptr && ports->WritePixelsToBaseLevel != nullptr &&
-           ports->ApplyOperation != nullptr && ports->ReadPixelsFromLevel != nullptr && suite->New != nullptr &&
-           suite->Dispose != nullptr;
+    services = HostServices::Choose(*filterRecord, channelPorts, buffers);
+    deliveredForPreview = false;
+}
+
+int32_t FilterContext::DocumentDepth() const
+{
+    if (filterRecord->depth == 0)
+        return filterRecord->imageMode == plugInModeRGB48 ? 16 : 8;
+    return filterRecord->depth;
+}
+
+void FilterContext::Fail(Failure cause, int16_t code)
+{
+    failure = cause;
+    *result = code;
+}
+
+void FilterContext::TellUserOfFailure()
+{
+    const Failure cause = failure;
+    failure = Failure::None;
+    if (filterRecord == nullptr || *result >= 0 || filterRecord->hostSig == kPhotoshopSignature)
+        return;
+    char text[160];
+    const int code = *result;
+    if (code == memFullErr)
+        std::snprintf(text, sizeof text, "%s", kOutOfMemoryMessage);
+    else if (cause == Failure::NoImageData)
+        std::snprintf(text, sizeof text, "%s", kNoImageDataMessage);
+    else if (cause == Failure::NothingDelivered)
+        std::snprintf(text, sizeof text, "%s", kNothingDeliveredMessage);
+    else if (cause == Failure::HostError)
+        std::snprintf(text, sizeof text, kHostErrorMessage, code);
+    else if (cause == Failure::DialogFailed)
+        std::snprintf(text, sizeof text, "%s", kDialogFailedMessage);
+    else
+        std::snprintf(text, sizeof text, kOtherFailureMessage, code);
+    MessageBoxA(HostWindow(), text, kErrorCaption, MB_OK | MB_ICONERROR);
+    // Such a host ignores negative codes or shows them as something else:
+    // the user has been told.
+    *result = 1;
 }
 
 void FilterContext::DisposePorts()

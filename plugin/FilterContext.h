@@ -5,10 +5,16 @@
 
 #include <windows.h>
 
+#include <vector>
+
+#include "engine/BandedScaledRead.h"
 #include "engine/FilterSettings.h"
+#include "engine/MaskSmoother.h"
 #include "engine/ShadowKernels.h"
 #include "plugin/HostInterface.h"
 #include "plugin/HostOwners.h"
+#include "plugin/HostServices.h"
+#include "plugin/ModuleMemory.h"
 
 class FilterContext {
 public:
@@ -68,15 +74,33 @@ public:
     uint8_t *previewShown;
     uint8_t *previewResult;
 
+    // What the host offers this start call: chosen from the record and the
+    // suites held at the start of the call, and kept until it ends.
+    const HostServices &Services() const { return services; }
+    void ChooseServices();
+    // Where the host reports nothing itself, tells the user what the
+    // negative result code of the call means and reports 1 instead.
+    void TellUserOfFailure();
+
 private:
     class StartScope;
 
     HWND HostWindow() const;
     bool RefuseUnsupportedDocument();
-    // True when the host offers every service a run calls; a progress or
-    // abort callback is optional.
-    bool HostHasRequiredServices() const;
+    // The document's bits per sample: a host that leaves the record's depth
+    // at 0 means the mode's own.
+    int32_t DocumentDepth() const;
     void DisposePorts();
+    // The causes of a failure that the user is told of where the host says
+    // nothing; the result code is set with it.
+    enum class Failure { None, NoImageData, NothingDelivered, HostError, DialogFailed };
+    void Fail(Failure cause, int16_t code);
+    // The preview's read of the document from the image data advanceState
+    // delivers, in bands of rows reduced as the host's scaled reads reduce.
+    bool ReadDelivered(const Rect &sourceRect, const Rect &destinationRect, uint8_t *buffer);
+    // Draws the preview on the paint's device context where the host has no
+    // displayPixels.
+    void DrawPreview(HDC dc, int32_t x, int32_t y, int32_t width, int32_t height);
     // A block's mask (made and smoothed; false when the host's smoothing
     // failed) and its blend; RenderLaidOut does both.
     void RenderLaidOut(const void *source, void *destination, uint8_t *mask, const engine::BlockLayout &layout);
@@ -84,9 +108,20 @@ private:
     void BlendLaidOut(const void *source, void *destination, const uint8_t *mask, const engine::BlockLayout &layout);
     bool SmoothMask(uint8_t *mask, int32_t width, int32_t height);
 
+    HostServices services;
+    Failure failure = Failure::None;
+    // The module's own smoothing, its memory kept for a start call.
+    engine::MaskSmoother ownSmoother;
+    engine::BandedScaledRead deliveredRead;
+    // The preview asked advanceState for image data: the run first asks for
+    // an empty rectangle, so that a host that caches by rectangle does not
+    // hand the preview's data back.
+    bool deliveredForPreview = false;
+    std::vector<uint8_t> drawBits;  // the preview as a bitmap, when the module draws it
+
     // What the fields above point into while a start call holds it.
-    HostBuffer tileMaskBuffer;
-    HostBuffer previewBuffers[3];
+    MemoryBlock tileMaskBuffer;
+    MemoryBlock previewBuffers[3];
     int64_t previewCapacity;  // bytes of each preview buffer: no paint writes beyond
     // The rectangles the ports were made with: a block that does not fit
     // gets new ports.

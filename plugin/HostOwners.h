@@ -1,5 +1,5 @@
 // Small owners of what the module acquires from the host within one start
-// call: a suite, a host buffer. Each gives back what it holds when it ends,
+// call: a suite here, a block of memory in ModuleMemory.h. Each gives back what it holds when it ends,
 // so release on every path is a property of the scope that holds it. None
 // throws, and each decides from the acquisition itself whether it holds
 // anything.
@@ -46,41 +46,4 @@ private:
     void *suite_ = nullptr;
     const char *name_;
     int32_t version_;
-};
-
-// One buffer from the host's buffer suite.
-class HostBuffer {
-public:
-    HostBuffer() = default;
-    ~HostBuffer() { Free(); }
-    HostBuffer(const HostBuffer &) = delete;
-    HostBuffer &operator=(const HostBuffer &) = delete;
-
-    // Frees what it held, then asks for `size` bytes (no larger size
-    // requested). True when the host handed a buffer over.
-    bool Allocate(PSBufferSuite1 *suite, int32_t size)
-    {
-        Free();
-        if (suite == nullptr || suite->New == nullptr || suite->Dispose == nullptr || size <= 0)
-            return false;
-        buffer_ = suite->New(nullptr, uint32_t(size));
-        if (buffer_ != nullptr)
-            suite_ = suite;
-        return buffer_ != nullptr;
-    }
-
-    // Gives the buffer back through the suite that allocated it.
-    void Free()
-    {
-        if (buffer_ != nullptr && suite_ != nullptr)
-            suite_->Dispose(&buffer_);
-        buffer_ = nullptr;
-        suite_ = nullptr;
-    }
-
-    Ptr Get() const { return buffer_; }
-
-private:
-    PSBufferSuite1 *suite_ = nullptr;
-    Ptr buffer_ = nullptr;
 };

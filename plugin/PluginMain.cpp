@@ -69,4 +69,10 @@ extern "C" __declspec(dllexport) void __cdecl PluginMain(int16_t selector, void 
     } catch (...) {
         *context.result = genericErr;
     }
+    if (selector != filterSelectorAbout && context.filterRecord != nullptr) {
+        try {
+            context.TellUserOfFailure();
+        } catch (...) {
+        }
+    }
 }

@@ -24,8 +24,12 @@ int32_t FilterContext::AllocatePreviewBuffers(int32_t size)
     uint8_t **const targets[3] = {&previewOriginal, &previewMask, &previewResult};
     previewCapacity = size > 0 ? size : 0;
     previewCache = PreviewCache();
+    // The module draws the preview itself where the host has no
+    // displayPixels: room for the largest image as a bitmap, padded rows.
+    if (services.drawing == HostServices::Drawing::Own && size > 0)
+        drawBits.assign(size_t(size) + 4 * (size_t(size) / 3 + 1), 0);
     for (int i = 0; i < 3; ++i) {
-        if (previewBuffers[i].Allocate(buffers, size)) {
+        if (previewBuffers[i].Allocate(services.memory, size)) {
             *targets[i] = reinterpret_cast<uint8_t *>(previewBuffers[i].Get());
         } else {
             *targets[i] = nullptr;
@@ -37,7 +41,8 @@ int32_t FilterContext::AllocatePreviewBuffers(int32_t size)
 
 int32_t FilterContext::FreePreviewBuffers()
 {
-    for (HostBuffer &buffer : previewBuffers)
+    std::vector<uint8_t>().swap(drawBits);
+    for (MemoryBlock &buffer : previewBuffers)
         buffer.Free();
     previewOriginal = previewMask = previewResult = nullptr;
     previewShown = nullptr;
@@ -51,16 +56,26 @@ void FilterContext::PaintPreview(HWND window)
     RECT area = {};
     GetWindowRect(GetDlgItem(window, IDC_PREVIEW), &area);
 
-    // Without the document's description, or without all three buffers,
-    // there is nothing to read into or draw from: the area stays empty.
+    // The document's size: its description's, or, where the preview reads
+    // the image data the host delivers, the filter rectangle's. Without all
+    // three buffers there is nothing to read into or draw from: the area
+    // stays empty.
     const ReadImageDocumentDesc *document = filterRecord != nullptr ? filterRecord->documentInfo : nullptr;
     const ReadChannelDesc *first = document != nullptr ? document->targetCompositeChannels : nullptr;
     const bool haveBuffers = previewOriginal != nullptr && previewMask != nullptr && previewResult != nullptr;
+    const bool delivered = services.previewSource == HostServices::PreviewSource::Delivered;
+    VRect documentBounds = {};
+    if (delivered && filterRecord != nullptr) {
+        const Rect &r = filterRecord->filterRect;
+        documentBounds = VRect{r.top, r.left, r.bottom, r.right};
+    } else if (first != nullptr) {
+        documentBounds = first->bounds;
+    }
 
     PreviewSize size;
-    if (first != nullptr && haveBuffers) {
-        const int32_t documentWidth = first->bounds.right - first->bounds.left;
-        const int32_t documentHeight = first->bounds.bottom - first->bounds.top;
+    if ((delivered || first != nullptr) && haveBuffers) {
+        const int32_t documentWidth = documentBounds.right - documentBounds.left;
+        const int32_t documentHeight = documentBounds.bottom - documentBounds.top;
         size = FitPreview(area.right - area.left, area.bottom - area.top, documentWidth, documentHeight);
         // The area is the one the buffers were sized for; should it have
         // grown since, nothing larger than the buffers is read.
@@ -118,8 +133,10 @@ void FilterContext::PaintPreview(HWND window)
             mask.colBytes = filterRecord->inColumnBytes;
             map.masks = &mask;
         }
-        if (filterRecord->displayPixels != nullptr)
+        if (services.drawing == HostServices::Drawing::Host)
             filterRecord->displayPixels(&map, &map.bounds, at.y, at.x, dc);
+        else
+            DrawPreview(dc, at.x, at.y, size.width, size.height);
     }
     EndPaint(window, &paint);
 }

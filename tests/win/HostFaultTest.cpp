@@ -208,24 +208,59 @@ TEST_F(HostFaultTest, ThePreviewTakesNoLayoutFromTheRecord)
 // are optional: without them the run completes.
 TEST_F(HostFaultTest, MissingHostServices)
 {
+    // Without image data there is nothing to filter: the host, which reports
+    // negative codes itself, hears that it lacks a service.
+    host.behaviour.missingEntry = "advanceState";
+    Document d = Photo(60, 40);
+    const Document original = d;
+    const RunReport report = host.Run(d);
+    EXPECT_EQ(report.result, -30900);
+    EXPECT_TRUE(report.Clean());
+    EXPECT_EQ(host.CountEvents(EventKind::Window, "dialog "), 0u);
+    EXPECT_EQ(host.CountEvents(EventKind::Window, "message box"), 0u);
+    EXPECT_TRUE(d.planes == original.planes);
+
+    // Everything else the module does itself when an entry is missing: the
+    // smoothing, the preview's read and drawing, its memory.
     for (const char *entry :
-         {"advanceState", "ports:CanRead", "ports:ReadScaledPixels", "ports:New", "ports:Dispose",
-          "ports:WritePixelsToBaseLevel", "ports:ReadPixelsFromLevel", "ports:ApplyOperation", "buffers:New",
-          "buffers:Dispose"}) {
+         {"progressProc", "abortProc", "ports:GetDataBounds", "displayPixels", "ports:CanRead",
+          "ports:ReadScaledPixels", "ports:New", "ports:Dispose", "ports:WritePixelsToBaseLevel",
+          "ports:ReadPixelsFromLevel", "ports:ApplyOperation", "buffers:New", "buffers:Dispose"}) {
         host.behaviour.missingEntry = entry;
-        host.events.clear();
-        Document d = Photo(60, 40);
-        const Document original = d;
-        const RunReport report = host.Run(d);
-        EXPECT_EQ(report.result, -30900) << entry;
-        EXPECT_TRUE(report.Clean()) << entry;
-        EXPECT_EQ(host.CountEvents(EventKind::Window, "dialog "), 0u) << entry;
-        EXPECT_TRUE(d.planes == original.planes) << entry;
+        Document photo = Photo(300, 280);
+        ExpectCompleteRun(entry, photo);
     }
-    for (const char *entry : {"progressProc", "abortProc", "ports:GetDataBounds", "displayPixels"}) {
-        host.behaviour.missingEntry = entry;
+}
+
+// A host without one of the suites, or with one that is acquired but null:
+// the module smooths, reads and allocates itself, filters exactly as with
+// the suite, and gives back whatever it did acquire.
+TEST_F(HostFaultTest, ASuiteTheHostLacksIsDoneByTheModule)
+{
+    struct Lack {
+        const char *what;
+        std::function<void(HostBehaviour &)> set;
+        size_t portsReleased, buffersReleased;
+    };
+    const Lack lacks[] = {
+        {"no basic suite", [](HostBehaviour &b) { b.noBasicSuite = true; }, 0, 0},
+        {"channel ports refused", [](HostBehaviour &b) { b.refusedSuite = kPSChannelPortsSuite; }, 0, 1},
+        {"buffer suite refused", [](HostBehaviour &b) { b.refusedSuite = kPSBufferSuite; }, 1, 0},
+        {"channel ports null", [](HostBehaviour &b) { b.nullSuite = kPSChannelPortsSuite; }, 1, 1},
+        {"buffer suite null", [](HostBehaviour &b) { b.nullSuite = kPSBufferSuite; }, 1, 1},
+    };
+    for (const Lack &lack : lacks) {
+        host.behaviour = HostBehaviour();
+        lack.set(host.behaviour);
+        host.events.clear();
         Document d = Photo(300, 280);
-        ExpectCompleteRun(entry, d);
+        ExpectCompleteRun(lack.what, d);
+        EXPECT_EQ(host.CountEvents(EventKind::Suite, "release \"" kPSChannelPortsSuite "\" v3"), lack.portsReleased)
+            << lack.what;
+        EXPECT_EQ(host.CountEvents(EventKind::Suite, "release \"" kPSBufferSuite "\" v1"), lack.buffersReleased)
+            << lack.what;
+        EXPECT_EQ(host.CountEvents(EventKind::Failure, ""), 0u) << lack.what;
+        EXPECT_TRUE(host.windows.messageBoxes.empty()) << lack.what;
     }
 }
 

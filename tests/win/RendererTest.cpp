@@ -32,6 +32,7 @@ protected:
         const void *suite = nullptr;
         ASSERT_EQ(basic->AcquireSuite(kPSChannelPortsSuite, 3, &suite), 0);
         context.channelPorts = static_cast<PSChannelPortsSuite3 *>(const_cast<void *>(suite));
+        context.ChooseServices();
     }
 
     void TearDown() override
