@@ -286,6 +286,42 @@ TEST_F(HostProfileTest, AtRateTwoAPlainHostDeliversEverySecondPixelOfTheReducedR
               1u);
 }
 
+TEST_F(HostProfileTest, SixteenBitSamplesAreSampledAtTheRateToo)
+{
+    host.behaviour.profile = HostProfile::Plain;
+    host.behaviour.ignoreEnabling = true;  // the module's mode flags leave out 48-bit RGB
+    Document d = MakeDocument(7, 7, 3, 16, plugInModeRGB48);
+    for (int32_t p = 0; p < 3; ++p)
+        for (int32_t y = 0; y < 7; ++y)
+            for (int32_t x = 0; x < 7; ++x)
+                d.At(p, x, y) = uint16_t(p * 10000 + y * 100 + x);
+    const Document original = d;
+    std::vector<uint16_t> got;
+    int32_t rowBytes = 0;
+    const RunReport report = RunStart(d, [&](FilterRecord *r, int16_t *) {
+        r->inputRate = 3 << 16;
+        // The reduced image is 3 x 3; its last row and column are the
+        // document's seventh.
+        r->inRect = Rect{1, 1, 3, 3};
+        r->inLoPlane = 1;
+        r->inHiPlane = 2;
+        r->outRect = Rect{};
+        ASSERT_EQ(r->advanceState(), noErr);
+        ASSERT_NE(r->inData, nullptr);
+        rowBytes = r->inRowBytes;
+        const auto *in = static_cast<const uint16_t *>(r->inData);
+        got.assign(in, in + size_t(rowBytes) / 2 * 2);
+        r->inRect = Rect{};
+    });
+    ASSERT_TRUE(report.notEnabled.empty()) << report.notEnabled;
+    ASSERT_EQ(rowBytes, 2 * 2 * 2);
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < 2; ++x)
+            for (int32_t p = 0; p < 2; ++p)
+                EXPECT_EQ(got[size_t(y * rowBytes / 2 + x * 2 + p)], original.At(1 + p, (1 + x) * 3, (1 + y) * 3))
+                    << "pixel " << x << "," << y << " plane " << p;
+}
+
 TEST_F(HostProfileTest, APlainHostIgnoresTheRatesFractionAndTheFullHostTheRate)
 {
     Document d = Pattern(6, 4);
