@@ -306,14 +306,16 @@ void FilterHost::BuildRecord(Document &document)
     r.foreground = RGBColor{0, 0, 0};
     r.maxSpace = 1 << 30;
     r.backColor[0] = r.backColor[1] = r.backColor[2] = 255;
-    r.hostSig = kPhotoshopSignature;
+    const ProfileServices services = Services();
+    r.hostSig = behaviour.hostSignature != 0 ? behaviour.hostSignature : services.signature;
     r.imageMode = document.mode;
     r.imageHRes = r.imageVRes = 72 << 16;
     r.wholeSize = r.imageSize;
-    r.platformData = &platform_;
+    r.platformData = behaviour.noPlatformWindow ? nullptr : &platform_;
     r.processEvent = HostProcessEvent;
     r.filterCase = int16_t(pipl::FilterCaseFor(!document.selection.empty(), document.hasTransparency));
     r.supportsAbsolute = 1;
+    r.samplingSupport = services.samplingSupport;
     r.inputRate = r.maskRate = 1 << 16;
     const int16_t layerPlanes = int16_t(document.PlaneCount() - (document.hasTransparency ? 1 : 0));
     r.inLayerPlanes = r.outLayerPlanes = r.absLayerPlanes = layerPlanes;
@@ -324,8 +326,8 @@ void FilterHost::BuildRecord(Document &document)
     r.inTileHeight = r.outTileHeight = r.absTileHeight = r.maskTileHeight = int16_t(behaviour.tileHeight);
     r.inTileWidth = r.outTileWidth = r.absTileWidth = r.maskTileWidth = int16_t(behaviour.tileWidth);
     r.haveMask = document.selection.empty() ? 0 : 1;
-    r.documentInfo = behaviour.noDocumentInfo ? nullptr : &documentInfo_;
-    r.depth = document.depth;
+    r.documentInfo = behaviour.noDocumentInfo || !services.documentInfo ? nullptr : &documentInfo_;
+    r.depth = behaviour.zeroDepth ? 0 : document.depth;
     if (behaviour.staleTileLayout) {
         // What an earlier filter's last tile left: rows far longer than the
         // preview's, and a one-row selection.
@@ -381,8 +383,9 @@ RunReport FilterHost::Run(Document &document)
     auto call = [&](int16_t selector) {
         const int16_t result = Call(selector, &record_);
         // The last tile's output goes into the document once the plug-in
-        // returns, as the next advanceState would have done.
-        tiles.Commit();
+        // returns, as the next advanceState would have done (unless the
+        // host keeps only the run's last output).
+        tiles.EndOfCall();
         report.calls.push_back(SelectorCall{selector, result});
         report.result = result;
         return result;
@@ -424,12 +427,16 @@ RunReport FilterHost::Run(Document &document)
             }
         }
     }
-    // A host calls finish only after a successful start.
-    if (ok) {
+    // A host calls finish only after a successful start (and some not even
+    // then).
+    if (ok && !behaviour.noFinish) {
         call(filterSelectorFinish);
         report.finished = true;
     }
+    if (ok)
+        tiles.EndOfRun();
     report.leaks = CheckLeaks();
+    suites.CollectFailures(&report.failures);
     for (const std::string &w : windows.unexpectedWindows)
         report.failures.push_back("unexpected window: " + w);
     Detach();
@@ -444,8 +451,8 @@ RunReport FilterHost::About()
         return report;
     }
     AboutRecord about = {};
-    about.platformData = &platform_;
-    about.sSPBasic = suites.BasicFor(!behaviour.noBasicSuite);
+    about.platformData = behaviour.noPlatformWindow ? nullptr : &platform_;
+    about.sSPBasic = suites.BasicFor(!behaviour.noBasicSuite && Services().basicSuite);
     const int16_t result = Call(filterSelectorAbout, &about);
     report.calls.push_back(SelectorCall{filterSelectorAbout, result});
     report.result = result;

@@ -2,7 +2,8 @@
 // the entry point in a real host's order and reports what the module did.
 // The services the record and the suites offer are rooms of their own:
 // HostSuites (memory and the basic suite), ChannelPorts, TileDelivery,
-// PixelMapDrawing and ImportWatch; each serves its part of the record.
+// PixelMapDrawing and ImportWatch; each serves its part of the record, as
+// the host profile (HostProfile) decides.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "host/ChannelPorts.h"
+#include "host/HostProfile.h"
 #include "host/HostSuites.h"
 #include "host/ImportWatch.h"
 #include "host/ModuleCatalog.h"
@@ -36,6 +38,15 @@ struct HostEvent {
 
 // Host behaviours that tests and users can switch.
 struct HostBehaviour {
+    // The host stood in for; every switch below applies on top of it.
+    HostProfile profile = HostProfile::Full;
+    OSType hostSignature = 0;          // the record's hostSig (0: the profile's own)
+    bool zeroDepth = false;            // the record's depth is 0 (a host that leaves it unset)
+    // The host keeps only the output of the last advanceState call of the
+    // run: the outputs of earlier calls are discarded, never committed.
+    bool lastOutputOnly = false;
+    bool noPlatformWindow = false;     // the record's platformData is null
+    bool noFinish = false;             // the host does not call finish after a successful run
     bool noBasicSuite = false;         // the record carries no basic suite
     std::string refusedSuite;          // AcquireSuite fails for this name
     std::string nullSuite;             // AcquireSuite succeeds with a null suite
@@ -49,7 +60,9 @@ struct HostBehaviour {
     // -> which call of that name fails, from 1; 0 fails every call.
     std::map<std::string, int> portFaults;
     bool canReadAnswer = true;         // what CanRead answers for the document's ports
-    int32_t tileWidth = 256;           // the record's outTileWidth and outTileHeight
+    // The record's tile sizes, stored as int16 as the record has them: 0 and
+    // negative sizes (which some hosts give) reach the record as they are.
+    int32_t tileWidth = 256;
     int32_t tileHeight = 256;
     int32_t rowPadding = 0;            // bytes added to every row of inData, outData and maskData
     int abortAfter = 0;                // abortProc answers true from this call on (0: never)
@@ -57,6 +70,7 @@ struct HostBehaviour {
     OSErr advanceError = memFullErr;   // ... with this code
     bool failBufferAllocation = false; // the buffer suite's New answers null
     int failBufferOn = 0;              // ... on this call only, from 1 (0: never)
+                                       // (both also fail the record's allocateProc)
     // A service the host lacks: "advanceState", "progressProc", "abortProc",
     // "displayPixels", "ports:<entry>" (CanRead, ReadScaledPixels, New,
     // Dispose, WritePixelsToBaseLevel, ReadPixelsFromLevel, ApplyOperation,
@@ -129,6 +143,8 @@ public:
     void Attach(Document &document);
     void Detach();
     FilterRecord &Record() { return record_; }
+    // What the behaviour's profile offers.
+    ProfileServices Services() const { return ServicesOf(behaviour.profile); }
     std::vector<std::string> CheckLeaks();
 
     HostBehaviour behaviour;

@@ -1,5 +1,6 @@
 #include "host/HostSuites.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -69,6 +70,56 @@ extern "C" Ptr PI_CDECL HandleLock(Handle h, Boolean)
 
 extern "C" void PI_CDECL HandleUnlock(Handle) {}
 extern "C" void PI_CDECL HandleRecoverSpace(int32_t) {}
+
+// A host that does not keep handle sizes: every handle answers 0, and a new
+// size changes nothing.
+extern "C" int32_t PI_CDECL SizelessHandleGetSize(Handle)
+{
+    return 0;
+}
+
+extern "C" OSErr PI_CDECL SizelessHandleSetSize(Handle, int32_t size)
+{
+    if (FilterHost *host = FilterHost::Active())
+        host->Log(EventKind::Handle, "setSize " + std::to_string(size) + " (ignored)");
+    return noErr;
+}
+
+// ---- the record's buffer procedures ----------------------------------------
+
+extern "C" OSErr PI_CDECL RecordBufferAllocate(int32_t size, BufferID *id)
+{
+    HostSuites *suites = Served();
+    if (suites == nullptr) {
+        if (id != nullptr)
+            *id = nullptr;
+        return memFullErr;
+    }
+    return suites->AllocateRecordBuffer(size, id);
+}
+
+extern "C" Ptr PI_CDECL RecordBufferLock(BufferID id, Boolean)
+{
+    HostSuites *suites = Served();
+    return suites != nullptr ? suites->LockRecordBuffer(id) : nullptr;
+}
+
+extern "C" void PI_CDECL RecordBufferUnlock(BufferID id)
+{
+    if (HostSuites *suites = Served())
+        suites->UnlockRecordBuffer(id);
+}
+
+extern "C" void PI_CDECL RecordBufferFree(BufferID id)
+{
+    if (HostSuites *suites = Served())
+        suites->FreeRecordBuffer(id);
+}
+
+extern "C" int32_t PI_CDECL RecordBufferSpace()
+{
+    return 1 << 30;
+}
 
 // ---- basic suite -----------------------------------------------------------
 
@@ -145,7 +196,9 @@ const PSBufferSuite1 kBufferSuite = {BufferNew, BufferDispose, BufferGetSize, Bu
 
 } // namespace
 
-HostSuites::HostSuites(FilterHost &host) : host_(host), handleProcs_(), basic_(), servedBuffers_(), servedPorts_()
+HostSuites::HostSuites(FilterHost &host)
+    : host_(host), handleProcs_(), sizelessHandleProcs_(), bufferProcs_(), basic_(), servedBuffers_(),
+      servedPorts_()
 {
     handleProcs_.handleProcsVersion = kCurrentHandleProcsVersion;
     handleProcs_.numHandleProcs = kCurrentHandleProcsCount;
@@ -157,6 +210,18 @@ HostSuites::HostSuites(FilterHost &host) : host_(host), handleProcs_(), basic_()
     handleProcs_.unlockProc = HandleUnlock;
     handleProcs_.recoverSpaceProc = HandleRecoverSpace;
     handleProcs_.disposeRegularHandleProc = HandleDispose;
+    sizelessHandleProcs_ = handleProcs_;
+    sizelessHandleProcs_.getSizeProc = SizelessHandleGetSize;
+    sizelessHandleProcs_.setSizeProc = SizelessHandleSetSize;
+    // Version 2 with the five classic procedures; the 64-bit ones are not
+    // offered.
+    bufferProcs_.bufferProcsVersion = kCurrentBufferProcsVersion;
+    bufferProcs_.numBufferProcs = 5;
+    bufferProcs_.allocateProc = RecordBufferAllocate;
+    bufferProcs_.lockProc = RecordBufferLock;
+    bufferProcs_.unlockProc = RecordBufferUnlock;
+    bufferProcs_.freeProc = RecordBufferFree;
+    bufferProcs_.spaceProc = RecordBufferSpace;
     basic_ = {BasicAcquire, BasicRelease, BasicIsEqual, BasicAllocate, BasicFree, BasicReallocate, BasicUndefined};
 }
 
@@ -170,8 +235,11 @@ HostSuites::~HostSuites()
 void HostSuites::Serve(FilterRecord &record)
 {
     const HostBehaviour &behaviour = host_.behaviour;
-    record.handleProcs = behaviour.noHandleProcs ? nullptr : &handleProcs_;
-    record.sSPBasic = behaviour.noBasicSuite ? nullptr : &basic_;
+    const ProfileServices services = host_.Services();
+    HandleProcs *handles = services.handleSizes ? &handleProcs_ : &sizelessHandleProcs_;
+    record.handleProcs = behaviour.noHandleProcs || !services.handleProcs ? nullptr : handles;
+    record.bufferProcs = services.recordBuffers ? &bufferProcs_ : nullptr;
+    record.sSPBasic = behaviour.noBasicSuite || !services.basicSuite ? nullptr : &basic_;
     record.parameters = parameters_;
     servedBuffers_ = kBufferSuite;
     servedPorts_ = ChannelPorts::Suite();
@@ -219,6 +287,92 @@ void HostSuites::CollectLeaks(std::vector<std::string> *leaks)
             leaks->push_back("handle of " + std::to_string(BlockOf(h)->size) + " bytes not disposed");
             FreeHandle(h);
         }
+    for (auto &entry : recordBlocks_)
+        leaks->push_back("record buffer of " + std::to_string(entry.second.size) + " bytes not freed" +
+                         (entry.second.locks != 0 ? " (left locked)" : ""));
+    recordBlocks_.clear();
+}
+
+void HostSuites::CollectFailures(std::vector<std::string> *failures)
+{
+    failures->insert(failures->end(), misuses_.begin(), misuses_.end());
+    misuses_.clear();
+}
+
+void HostSuites::Misuse(const std::string &what)
+{
+    host_.Log(EventKind::Failure, what);
+    misuses_.push_back(what);
+}
+
+HostSuites::RecordBlock *HostSuites::RecordBlockOf(BufferID id, const char *call)
+{
+    auto it = recordBlocks_.find(id);
+    if (it == recordBlocks_.end()) {
+        Misuse(std::string(call) + " of an unknown record buffer");
+        return nullptr;
+    }
+    return &it->second;
+}
+
+OSErr HostSuites::AllocateRecordBuffer(int32_t size, BufferID *id)
+{
+    const HostBehaviour &behaviour = host_.behaviour;
+    if (id == nullptr) {
+        Misuse("allocate of a record buffer with no place for its id");
+        return paramErr;
+    }
+    *id = nullptr;
+    const bool refused = behaviour.failBufferAllocation || ++bufferCalls_ == behaviour.failBufferOn;
+    host_.Log(EventKind::Buffer, "allocate " + std::to_string(size) + (refused ? " (refused)" : ""));
+    if (refused)
+        return memFullErr;
+    if (size < 0)
+        return paramErr;
+    RecordBlock block;
+    block.data.reset(new (std::nothrow) char[size_t(size) + 1]);
+    if (!block.data)
+        return memFullErr;
+    block.size = size;
+    // The ids are the host's own numbers, never addresses: a freed id stays
+    // unknown for the rest of the run.
+    *id = reinterpret_cast<BufferID>(uintptr_t(++nextRecordBlock_) << 4);
+    recordBlocks_[*id] = std::move(block);
+    return noErr;
+}
+
+Ptr HostSuites::LockRecordBuffer(BufferID id)
+{
+    RecordBlock *block = RecordBlockOf(id, "lock");
+    if (block == nullptr)
+        return nullptr;
+    host_.Log(EventKind::Buffer, "lock " + std::to_string(block->size));
+    ++block->locks;
+    return block->data.get();
+}
+
+void HostSuites::UnlockRecordBuffer(BufferID id)
+{
+    RecordBlock *block = RecordBlockOf(id, "unlock");
+    if (block == nullptr)
+        return;
+    host_.Log(EventKind::Buffer, "unlock " + std::to_string(block->size));
+    if (block->locks == 0) {
+        Misuse("unlock of a record buffer of " + std::to_string(block->size) + " bytes that is not locked");
+        return;
+    }
+    --block->locks;
+}
+
+void HostSuites::FreeRecordBuffer(BufferID id)
+{
+    RecordBlock *block = RecordBlockOf(id, "free");
+    if (block == nullptr)
+        return;
+    host_.Log(EventKind::Buffer, "free " + std::to_string(block->size));
+    if (block->locks != 0)
+        Misuse("record buffer of " + std::to_string(block->size) + " bytes freed while locked");
+    recordBlocks_.erase(id);
 }
 
 SPErr HostSuites::Acquire(const char *name, int32_t version, const void **suite)

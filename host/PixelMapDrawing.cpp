@@ -27,7 +27,17 @@ OSErr PixelMapDrawing::Draw(const PSPixelMap &source, const VRect &srcRect, int3
     FilterHost::Stopwatch stopwatch(&host_.timing.display);
     DisplayedImage image;
     std::string error;
-    if (!ReadPixelMap(source, srcRect, &image, &error)) {
+    // A host that ignores the source rectangle's origin reads a rectangle
+    // of its size from the map's first row and column.
+    VRect read = srcRect;
+    if (host_.Services().displayIgnoresOrigin) {
+        read = VRect{source.bounds.top, source.bounds.left, source.bounds.top + (srcRect.bottom - srcRect.top),
+                     source.bounds.left + (srcRect.right - srcRect.left)};
+        if (read.top != srcRect.top || read.left != srcRect.left)
+            host_.Log(EventKind::Window, "displayPixels drew from the map's origin, not from (" +
+                                             std::to_string(srcRect.top) + "," + std::to_string(srcRect.left) + ")");
+    }
+    if (!ReadPixelMap(source, read, &image, &error)) {
         host_.Log(EventKind::Failure, "displayPixels: " + error);
         return paramErr;
     }

@@ -1,6 +1,8 @@
 // Drawing the plug-in's pixel maps: the record's displayPixels, which
 // converts a pixel map to a device-independent bitmap and draws it on the
 // device context the plug-in names (its preview), keeping what it drew last.
+// A plain host reads the source rectangle from the map's origin, whatever
+// origin the rectangle has.
 #pragma once
 
 #include <windows.h>

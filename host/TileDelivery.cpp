@@ -91,35 +91,71 @@ void TileDelivery::Commit()
     pendingOut_ = Rect();
 }
 
+void TileDelivery::EndOfCall()
+{
+    if (!host_.behaviour.lastOutputOnly)
+        Commit();
+}
+
+void TileDelivery::EndOfRun()
+{
+    if (host_.behaviour.lastOutputOnly)
+        Commit();
+}
+
+OSErr TileDelivery::Undelivered(OSErr error, const std::string &why)
+{
+    if (!host_.Services().advanceAlwaysSucceeds)
+        return error;
+    FilterRecord &r = host_.Record();
+    r.inData = r.outData = r.maskData = nullptr;
+    r.inRowBytes = r.outRowBytes = r.maskRowBytes = 0;
+    pendingOut_ = Rect();
+    host_.Log(EventKind::Advance, why + ": answered 0 with no buffers");
+    return noErr;
+}
+
 OSErr TileDelivery::Advance()
 {
     host_.DialogClosed();
     FilterHost::Stopwatch stopwatch(&host_.timing.tileDelivery);
     ++advanceCalls_;
-    Commit();
+    const HostBehaviour &behaviour = host_.behaviour;
+    if (behaviour.lastOutputOnly) {
+        if (!Empty(pendingOut_))
+            host_.Log(EventKind::Advance, "output " + RectText(pendingOut_) + " discarded");
+        pendingOut_ = Rect();
+    } else {
+        Commit();
+    }
     FilterRecord &r = host_.Record();
+    const ProfileServices services = host_.Services();
+    // The input's sampling step: the whole part of inputRate, where the
+    // profile honours it; inRect is then in the reduced image.
+    const int32_t step = services.integerInputRate ? std::max<int32_t>(1, r.inputRate >> 16) : 1;
     host_.Log(EventKind::Advance, "in " + RectText(r.inRect) + " out " + RectText(r.outRect) + " mask " +
                                       RectText(r.maskRect) + " planes " + std::to_string(r.inLoPlane) + ".." +
-                                      std::to_string(r.inHiPlane));
+                                      std::to_string(r.inHiPlane) +
+                                      (step > 1 ? " at rate " + std::to_string(step) : std::string()));
     if (document_ == nullptr)
-        return genericErr;
-    const HostBehaviour &behaviour = host_.behaviour;
+        return Undelivered(genericErr, "no document");
     if (behaviour.failAdvanceOn > 0 && advanceCalls_ == behaviour.failAdvanceOn) {
         host_.Log(EventKind::Advance, "failed as asked");
-        return behaviour.advanceError;
+        return Undelivered(behaviour.advanceError, "failed");
     }
     const int32_t w = document_->width, h = document_->height, count = document_->PlaneCount();
+    const int32_t reducedW = (w + step - 1) / step, reducedH = (h + step - 1) / step;
     const bool planesOk = r.inLoPlane >= 0 && r.inLoPlane <= r.inHiPlane && r.inHiPlane < count &&
                           r.outLoPlane >= 0 && r.outLoPlane <= r.outHiPlane && r.outHiPlane < count;
-    if (!Inside(r.inRect, w, h) || !Inside(r.outRect, w, h) || (r.haveMask && !Inside(r.maskRect, w, h)) ||
-        (!planesOk && !(Empty(r.inRect) && Empty(r.outRect)))) {
+    if (!Inside(r.inRect, reducedW, reducedH) || !Inside(r.outRect, w, h) ||
+        (r.haveMask && !Inside(r.maskRect, w, h)) || (!planesOk && !(Empty(r.inRect) && Empty(r.outRect)))) {
         host_.Log(EventKind::Failure, "advanceState with a rectangle or planes outside the document");
-        return paramErr;
+        return Undelivered(paramErr, "outside the document");
     }
 
     const int32_t sampleBytes = document_->depth == 16 ? 2 : 1;
-    auto deliver = [&](const Rect &rect, int16_t lo, int16_t hi, std::vector<uint8_t> *buffer, void **data,
-                       int32_t *rowBytes) {
+    auto deliver = [&](const Rect &rect, int16_t lo, int16_t hi, int32_t every, std::vector<uint8_t> *buffer,
+                       void **data, int32_t *rowBytes) {
         if (Empty(rect)) {
             *data = nullptr;
             *rowBytes = 0;
@@ -133,6 +169,19 @@ OSErr TileDelivery::Advance()
         const int32_t width = rect.right - rect.left;
         for (int32_t y = rect.top; y < rect.bottom; ++y) {
             uint8_t *row = buffer->data() + size_t(y - rect.top) * size_t(*rowBytes);
+            if (every > 1) {
+                // Every N-th pixel of every N-th row: pixel (x, y) of the
+                // reduced image is the document's (x * N, y * N).
+                for (int32_t x = 0; x < width; ++x)
+                    for (int32_t p = 0; p < planes; ++p) {
+                        const uint16_t v = document_->At(lo + p, (rect.left + x) * every, y * every);
+                        if (sampleBytes == 2)
+                            reinterpret_cast<uint16_t *>(row)[size_t(x) * planes + size_t(p)] = v;
+                        else
+                            row[size_t(x) * planes + size_t(p)] = uint8_t(v);
+                    }
+                continue;
+            }
             if (planes == 3 && sampleBytes == 1) {
                 // The common case, in one pass over the row.
                 const uint16_t *r = &document_->At(lo, rect.left, y), *g = &document_->At(lo + 1, rect.left, y),
@@ -159,8 +208,8 @@ OSErr TileDelivery::Advance()
         }
         *data = buffer->data();
     };
-    deliver(r.inRect, r.inLoPlane, r.inHiPlane, &inBuffer_, &r.inData, &r.inRowBytes);
-    deliver(r.outRect, r.outLoPlane, r.outHiPlane, &outBuffer_, &r.outData, &r.outRowBytes);
+    deliver(r.inRect, r.inLoPlane, r.inHiPlane, step, &inBuffer_, &r.inData, &r.inRowBytes);
+    deliver(r.outRect, r.outLoPlane, r.outHiPlane, 1, &outBuffer_, &r.outData, &r.outRowBytes);
     if (behaviour.nullTileBuffers) {
         host_.Log(EventKind::Advance, "delivered no buffers as asked");
         r.inData = r.outData = nullptr;
@@ -191,6 +240,8 @@ OSErr TileDelivery::Advance()
 Boolean TileDelivery::Abort()
 {
     ++abortCalls_;
+    if (!host_.Services().abortAnswers)
+        return 0;
     const HostBehaviour &behaviour = host_.behaviour;
     if (behaviour.escapeCancels && (GetAsyncKeyState(VK_ESCAPE) & 0x8000) != 0)
         return 1;

@@ -1,10 +1,12 @@
 // Delivering tiles: the record's advanceState, which copies the requested
 // rectangles of the document into interleaved buffers laid out as the record
-// says, and commits the plug-in's output of the previous tile into the
-// document; with the progress and abort callbacks that go with it.
+// says (the input sampled at the record's inputRate where the profile
+// honours it), and commits the plug-in's output of the previous tile into
+// the document; with the progress and abort callbacks that go with it.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "plugin/HostInterface.h"
@@ -26,6 +28,12 @@ public:
     // Writes the output of the last tile into the document (after the
     // plug-in returns, as the next advanceState would).
     void Commit();
+    // After each selector call: commits the last tile's output, unless the
+    // host keeps only the run's last output.
+    void EndOfCall();
+    // After a successful run: commits the output that a host keeping only
+    // the last one keeps.
+    void EndOfRun();
 
     // The callbacks' work.
     OSErr Advance();
@@ -33,6 +41,10 @@ public:
     void Progress(int32_t done, int32_t total);
 
 private:
+    // What a host that always answers 0 does where it cannot deliver: no
+    // buffers, and 0; the full host answers `error`.
+    OSErr Undelivered(OSErr error, const std::string &why);
+
     FilterHost &host_;
     Document *document_ = nullptr;
     int abortCalls_ = 0;

@@ -20,6 +20,7 @@
 #include "host/FileJob.h"
 #include "host/FilterHost.h"
 #include "host/FilterRegistry.h"
+#include "host/HostProfile.h"
 #include "host/ImageFile.h"
 #include "host/UmbroluxModule.h"
 #include "engine/Raster.h"
@@ -34,10 +35,11 @@ void Usage()
                  "  filterhost about MODULE\n"
                  "  filterhost run MODULE IMAGE [OUT] [--set bias=B,gamma=G,contrast=C | --ok] [--screenshot PNG]\n"
                  "                 [--mask-view PNG] [--bias B] [--gamma G] [--contrast C] [--tile WxH]\n"
-                 "                 [--selection MASK]\n"
+                 "                 [--selection MASK] [--host PROFILE]\n"
                  "  filterhost batch MODULE OUTDIR FILE-OR-FOLDER... [--set ... | --ok] [--bias B] [--gamma G]\n"
-                 "                 [--contrast C] [--tile WxH] [--jobs N]\n"
+                 "                 [--contrast C] [--tile WxH] [--jobs N] [--host PROFILE]\n"
                  "  filterhost serve MODULE [--set ... | --ok] [--bias B] [--gamma G] [--contrast C] [--tile WxH]\n"
+                 "                 [--host PROFILE]\n"
                  "  filterhost convert IMAGE OUT [--depth 8|16]\n"
                  "IMAGE and OUT are PNG or TIFF files, 8 or 16 bits per sample. --set types the\n"
                  "values into the filter's dialog and presses OK; --ok presses OK on the values\n"
@@ -49,7 +51,12 @@ void Usage()
                  "in each folder given into OUTDIR: the first file's dialog sets the values, the\n"
                  "others repeat them, N files at once (one per processor unless --jobs says\n"
                  "otherwise) in N worker processes when N is above 1. serve is such a worker: it\n"
-                 "filters the files its input names (IN<tab>OUT a line), one line out each.\n");
+                 "filters the files its input names (IN<tab>OUT a line), one line out each.\n"
+                 "--host chooses the host the filter sees: full (the default: the basic suite\n"
+                 "with the buffer and channel-port suites, the document description), plain\n"
+                 "(none of those; memory through the record's buffer and handle procedures,\n"
+                 "integer sampling rates), plain-handles (handle procedures alone, which keep\n"
+                 "no sizes) or plain-no-memory (no memory services at all).\n");
 }
 
 const char *SelectorWord(int16_t selector)
@@ -103,6 +110,8 @@ struct RunOptions {
     // What --bias, --gamma and --contrast store as the last values.
     std::vector<std::pair<const umbrolux::ToneControl *, float>> lastValues;
     int32_t tileWidth = 256, tileHeight = 256;
+    HostProfile profile = HostProfile::Full;  // --host
+    std::string error;  // why the options were refused, when a generic line would not say
 };
 
 bool ParseFloat(const char *text, float *value)
@@ -168,7 +177,13 @@ bool ParseRun(int argc, char **argv, RunOptions *o)
                 return false;
             o->hasSet = true;
         }
-        else if (a == "--tile" && hasValue) {
+        else if (a == "--host" && hasValue) {
+            if (!ParseHostProfile(argv[++i], &o->profile)) {
+                o->error = std::string("unknown host profile \"") + argv[i] + "\" (--host takes " +
+                           HostProfileNames() + ")";
+                return false;
+            }
+        } else if (a == "--tile" && hasValue) {
             if (std::sscanf(argv[++i], "%dx%d", &o->tileWidth, &o->tileHeight) != 2 || o->tileWidth < 0 ||
                 o->tileHeight < 0 || o->tileWidth > 32767 || o->tileHeight > 32767)
                 return false;
@@ -291,6 +306,7 @@ void Prepare(FilterHost *host, const RunOptions &o)
     for (const auto &entry : o.lastValues)
         StoreFilterFloat(entry.first->lastValue, entry.second);
     host->behaviour.escapeCancels = true;
+    host->behaviour.profile = o.profile;
     host->behaviour.tileWidth = o.tileWidth;
     host->behaviour.tileHeight = o.tileHeight;
 }
@@ -372,6 +388,8 @@ int Run(const RunOptions &o)
     std::printf("Filter %s (%s)\n", host.Filter()->MenuPath().c_str(), host.Catalog().VersionLine().c_str());
     std::printf("Document %s: %d x %d, %s, %d-bit, %d plane(s)\n", o.image.c_str(), document.width,
                 document.height, ImageModeName(document.mode), document.depth, document.PlaneCount());
+    if (o.profile != HostProfile::Full)
+        std::printf("Host profile %s\n", HostProfileName(o.profile));
     const DWORD ticks = GetTickCount();
     host.onProgress = [ticks](int32_t done, int32_t total) {
         const int percent = total > 0 ? int(int64_t(done) * 100 / total) : 100;
@@ -628,6 +646,7 @@ void BatchInProcesses(const RunOptions &o, const std::vector<std::string> &files
     std::string commandLine = Quoted(self) + " serve " + Quoted(o.module);
     commandLine += o.hasSet && !o.setSpec.empty() ? " --set " + Quoted(o.setSpec) : " --ok";
     commandLine += " --tile " + std::to_string(o.tileWidth) + "x" + std::to_string(o.tileHeight);
+    commandLine += std::string(" --host ") + HostProfileName(o.profile);
     std::mutex lock;
     size_t next = first;
     auto work = [&]() {
@@ -747,8 +766,11 @@ int main(int argc, char **argv)
                 return 1;
             }
         }
-        std::fprintf(stderr, "filterhost: run takes MODULE IMAGE [OUT] and the options listed when "
-                             "filterhost is run alone\n");
+        if (!options.error.empty())
+            std::fprintf(stderr, "filterhost: %s\n", options.error.c_str());
+        else
+            std::fprintf(stderr, "filterhost: run takes MODULE IMAGE [OUT] and the options listed when "
+                                 "filterhost is run alone\n");
         return 2;
     }
     if (argc >= 2 && std::strcmp(argv[1], "serve") == 0) {
@@ -758,8 +780,11 @@ int main(int argc, char **argv)
             options.module = p[0];
             return Serve(options);
         }
-        std::fprintf(stderr, "filterhost: serve takes MODULE and the tone and tile options listed when "
-                             "filterhost is run alone\n");
+        if (!options.error.empty())
+            std::fprintf(stderr, "filterhost: %s\n", options.error.c_str());
+        else
+            std::fprintf(stderr, "filterhost: serve takes MODULE and the tone, tile and host options listed "
+                                 "when filterhost is run alone\n");
         return 2;
     }
     if (argc >= 2 && std::strcmp(argv[1], "batch") == 0) {
@@ -773,8 +798,11 @@ int main(int argc, char **argv)
             }
             return Batch(options);
         }
-        std::fprintf(stderr, "filterhost: batch takes MODULE OUTDIR FILE-OR-FOLDER... and the tone and tile "
-                             "options listed when filterhost is run alone\n");
+        if (!options.error.empty())
+            std::fprintf(stderr, "filterhost: %s\n", options.error.c_str());
+        else
+            std::fprintf(stderr, "filterhost: batch takes MODULE OUTDIR FILE-OR-FOLDER... and the tone, tile "
+                                 "and host options listed when filterhost is run alone\n");
         return 2;
     }
     Usage();

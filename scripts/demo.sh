@@ -4,11 +4,25 @@
 # saved as a screenshot with its preview's Mask view, and OK writes the
 # result. Usage:
 #   scripts/demo.sh [--arch 32|64] [IMAGE [OUT]] [--set bias=B,gamma=G,contrast=C] [--tile WxH]
-# OUT-dialog.png and OUT-mask.png are written beside OUT. Without --arch it
-# runs the 32-bit module where this machine runs 32-bit code natively, and
-# the 64-bit one where 32-bit code is only emulated (several times slower).
+#                   [--host full|plain|plain-handles|plain-no-memory]
+# OUT-dialog.png and OUT-mask.png are written beside OUT. --host chooses the
+# host the filter sees (filterhost's host profiles; full by default) and goes
+# on to filterhost with the other options. Without --arch it runs the 32-bit
+# module where this machine runs 32-bit code natively, and the 64-bit one
+# where 32-bit code is only emulated (several times slower).
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
+
+# A profile name is checked before anything is built.
+args=("$@")
+for i in "${!args[@]}"; do
+  if [ "${args[$i]}" = --host ]; then
+    case "${args[$((i + 1))]:-}" in
+      full|plain|plain-handles|plain-no-memory) ;;
+      *) echo "demo: --host takes full, plain, plain-handles or plain-no-memory" >&2; exit 2 ;;
+    esac
+  fi
+done
 
 "$ROOT/scripts/setup.sh"
 "$ROOT/scripts/build.sh"
