@@ -25,7 +25,7 @@ int32_t FilterContext::AllocTileMask(int32_t size)
         std::memset(tileMask, 0, size_t(size));
     } else {
         tileMask = nullptr;
-        *result = genericErr;
+        Fail(Failure::OutOfMemory, genericErr);
     }
     return *result;
 }

@@ -214,7 +214,7 @@ void FilterContext::TellUserOfFailure()
         return;
     char text[160];
     const int code = *result;
-    if (code == memFullErr)
+    if (code == memFullErr || cause == Failure::OutOfMemory)
         std::snprintf(text, sizeof text, "%s", kOutOfMemoryMessage);
     else if (cause == Failure::NoImageData)
         std::snprintf(text, sizeof text, "%s", kNoImageDataMessage);

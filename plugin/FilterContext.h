@@ -93,7 +93,7 @@ private:
     void DisposePorts();
     // The causes of a failure that the user is told of where the host says
     // nothing; the result code is set with it.
-    enum class Failure { None, NoImageData, NothingDelivered, HostError, DialogFailed };
+    enum class Failure { None, NoImageData, NothingDelivered, HostError, OutOfMemory, DialogFailed };
     void Fail(Failure cause, int16_t code);
     // The preview's read of the document from the image data advanceState
     // delivers, in bands of rows reduced as the host's scaled reads reduce.

@@ -20,11 +20,15 @@ namespace dd = dialog_driver;
 
 namespace {
 
-class DialogTest : public ModuleTest {
+// Every dialog test runs in the full host and in a plain one, which reads
+// nothing scaled, applies no filters and draws what it is given from its own
+// corner: the module's dialog must behave the same in both.
+class DialogTest : public ModuleTest, public ::testing::WithParamInterface<HostProfile> {
 protected:
     void SetUp() override
     {
         ModuleTest::SetUp();
+        host.behaviour.profile = GetParam();
         ASSERT_TRUE(DeleteFilterKey());
         char dir[MAX_PATH] = {};
         GetTempPathA(MAX_PATH, dir);
@@ -114,6 +118,9 @@ protected:
     std::string folder;
 };
 
+// What only the full host shows: the scaled reads of the document's channels.
+class FullHostDialogTest : public DialogTest {};
+
 // The source rectangle of the view, from the last paint's scaled reads: the
 // view's read comes first, the renderer's read of the preview second.
 std::string LastViewRead(const FilterHost &host)
@@ -133,7 +140,7 @@ std::string RectText(int top, int left, int bottom, int right)
 
 } // namespace
 
-TEST_F(DialogTest, OpensOnTheLastValuesAndTakesTypedValuesByTheRules)
+TEST_P(DialogTest, OpensOnTheLastValuesAndTakesTypedValuesByTheRules)
 {
     ASSERT_TRUE(StoreFilterFloat("Last gamma", 2.0f));
     Document d = Photo();
@@ -170,7 +177,7 @@ TEST_F(DialogTest, OpensOnTheLastValuesAndTakesTypedValuesByTheRules)
     EXPECT_EQ(Stored("Last contrast"), 128.7f);
 }
 
-TEST_F(DialogTest, SlidersByKeyboardAndThumbAndReset)
+TEST_P(DialogTest, SlidersByKeyboardAndThumbAndReset)
 {
     Document d = Photo();
     const Document before = d;
@@ -213,7 +220,7 @@ TEST_F(DialogTest, SlidersByKeyboardAndThumbAndReset)
     EXPECT_FALSE(FilterKeyExists() && Stored("Last bias") != -1);
 }
 
-TEST_F(DialogTest, EnterIsOkAndEscIsCancelWhileAnEditHasTheFocus)
+TEST_P(DialogTest, EnterIsOkAndEscIsCancelWhileAnEditHasTheFocus)
 {
     Document d = Photo();
     const Document before = d;
@@ -236,7 +243,7 @@ TEST_F(DialogTest, EnterIsOkAndEscIsCancelWhileAnEditHasTheFocus)
     EXPECT_EQ(Stored("Last gamma"), 1.5f);
 }
 
-TEST_F(DialogTest, ZoomBeepsAtItsEndsAndTheViewsShowTheirImages)
+TEST_P(DialogTest, ZoomBeepsAtItsEndsAndTheViewsShowTheirImages)
 {
     Document d = Photo();
     RunReport report = RunDialog(d, [&](HWND dialog) {
@@ -282,7 +289,7 @@ TEST_F(DialogTest, ZoomBeepsAtItsEndsAndTheViewsShowTheirImages)
     EXPECT_EQ(report.result, 1);
 }
 
-TEST_F(DialogTest, DraggingStartsStrictlyInsideThePreviewAndMovesTheView)
+TEST_P(FullHostDialogTest, DraggingStartsStrictlyInsideThePreviewAndMovesTheView)
 {
     Document d = Photo(2048, 1024);
     const RunReport report = RunDialog(d, [&](HWND dialog) {
@@ -328,7 +335,7 @@ TEST_F(DialogTest, DraggingStartsStrictlyInsideThePreviewAndMovesTheView)
     });
 }
 
-TEST_F(DialogTest, HelpOpensThePageBesideTheModule)
+TEST_P(DialogTest, HelpOpensThePageBesideTheModule)
 {
     Document d = Photo();
     RunDialog(d, [&](HWND dialog) {
@@ -347,7 +354,7 @@ TEST_F(DialogTest, HelpOpensThePageBesideTheModule)
     EXPECT_NE(GetFileAttributesA(BesideTests("Umbrolux.htm").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(DialogTest, SavesSettingsFilesThroughTheFileDialog)
+TEST_P(DialogTest, SavesSettingsFilesThroughTheFileDialog)
 {
     Document d = Photo();
     CreateDirectoryA((folder + "\\x.ulx").c_str(), nullptr);
@@ -399,7 +406,7 @@ TEST_F(DialogTest, SavesSettingsFilesThroughTheFileDialog)
     });
 }
 
-TEST_F(DialogTest, LoadsSettingsFilesAndRefusesOthers)
+TEST_P(DialogTest, LoadsSettingsFilesAndRefusesOthers)
 {
     Document d = Photo();
     WriteBytes(folder + "\\eight.ulx", {'U', 'M', 'L', 'X', 0, 0, 0xA0, 0x3F});  // bias 1.25 alone
@@ -442,7 +449,7 @@ TEST_F(DialogTest, LoadsSettingsFilesAndRefusesOthers)
 
 // What a careless host or a damaged registry gives the dialog: it still
 // works, and nothing is read, drawn or converted that should not be.
-TEST_F(DialogTest, WorksWithoutPreviewBuffers)
+TEST_P(DialogTest, WorksWithoutPreviewBuffers)
 {
     Document d = Photo();
     host.behaviour.failBufferAllocation = true;
@@ -463,7 +470,7 @@ TEST_F(DialogTest, WorksWithoutPreviewBuffers)
 // channels) the preview reads the image data that advanceState delivers,
 // in bands of whole rows with all three planes, and shows exactly what it
 // shows with them, in every view, zoomed and dragged.
-TEST_F(DialogTest, WithoutTheDocumentsDescriptionThePreviewReadsDeliveredImageData)
+TEST_P(FullHostDialogTest, WithoutTheDocumentsDescriptionThePreviewReadsDeliveredImageData)
 {
     ASSERT_TRUE(StoreFilterFloat("Last gamma", 2.0f));
     Document d = Photo(1100, 700);
@@ -515,7 +522,7 @@ TEST_F(DialogTest, WithoutTheDocumentsDescriptionThePreviewReadsDeliveredImageDa
     EXPECT_GT(requests, 0u);
 }
 
-TEST_F(DialogTest, StoredValuesOutsideTheRangesShowTheSlidersEnds)
+TEST_P(DialogTest, StoredValuesOutsideTheRangesShowTheSlidersEnds)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     ASSERT_TRUE(StoreFilterFloat("Last bias", 7.5f));
@@ -537,7 +544,7 @@ TEST_F(DialogTest, StoredValuesOutsideTheRangesShowTheSlidersEnds)
 // screen in each view, against the images committed when it was first
 // right; and the Result and Mask views against the renderer's effect
 // computed afresh from the Original view.
-TEST_F(DialogTest, ThePreviewOnTheScreenInEachView)
+TEST_P(DialogTest, ThePreviewOnTheScreenInEachView)
 {
     ASSERT_TRUE(StoreFilterFloat("Last gamma", 2.0f));
     Document photo;
@@ -589,16 +596,24 @@ TEST_F(DialogTest, ThePreviewOnTheScreenInEachView)
 // again (no read of the document, no host filter), the bias makes the mask
 // again, another view reads the document again; and what the shortcut
 // shows is what a dialog opened on the same values shows.
-TEST_F(DialogTest, APaintRedoesOnlyWhatItsChangeNeeds)
+TEST_P(DialogTest, APaintRedoesOnlyWhatItsChangeNeeds)
 {
     Document d = Photo(160, 100);
     ASSERT_TRUE(StoreFilterFloat("Last gamma", 1.5f));
     DisplayedImage shortcut;
-    auto count = [&](const char *prefix) { return host.CountEvents(EventKind::Port, prefix); };
+    // The document is read through scaled reads in the full host and
+    // through delivered rows in a plain one; only the full host applies
+    // filters that can be counted.
+    const bool full = GetParam() == HostProfile::Full;
+    auto count = [&](const char *prefix) {
+        if (std::string(prefix) == "scaled read" && !full)
+            return host.CountEvents(EventKind::Advance, "in ");
+        return host.CountEvents(EventKind::Port, prefix);
+    };
     RunReport report = RunDialog(d, [&](HWND dialog) {
         dd::Settle(dialog);
         const size_t reads = count("scaled read"), filters = count("apply");
-        ASSERT_GT(filters, 0u);
+        ASSERT_EQ(filters > 0u, full);
         dd::PressKey(dialog, IDC_GAMMA_SLIDER, VK_UP);
         dd::PressKey(dialog, IDC_CONTRAST_SLIDER, VK_DOWN);
         dd::Settle(dialog);
@@ -617,7 +632,7 @@ TEST_F(DialogTest, APaintRedoesOnlyWhatItsChangeNeeds)
         const size_t reads = count("scaled read"), filters = count("apply");
         dd::PressKey(dialog, IDC_BIAS_SLIDER, VK_UP);
         dd::Settle(dialog);
-        EXPECT_EQ(count("apply"), filters + 2);  // the blur and the median, once
+        EXPECT_EQ(count("apply"), filters + (full ? 2 : 0));  // the blur and the median, once
         dd::Click(dialog, IDC_ZOOM_IN);
         dd::Settle(dialog);
         EXPECT_GT(count("scaled read"), reads);
@@ -625,3 +640,10 @@ TEST_F(DialogTest, APaintRedoesOnlyWhatItsChangeNeeds)
     });
     EXPECT_EQ(report.result, 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Hosts, DialogTest, ::testing::Values(HostProfile::Full, HostProfile::Plain),
+                         [](const ::testing::TestParamInfo<HostProfile> &info) {
+                             return std::string(info.param == HostProfile::Full ? "Full" : "Plain");
+                         });
+INSTANTIATE_TEST_SUITE_P(Hosts, FullHostDialogTest, ::testing::Values(HostProfile::Full),
+                         [](const ::testing::TestParamInfo<HostProfile> &) { return std::string("Full"); });
