@@ -1,9 +1,14 @@
 // Prints what one preview paint costs in the dialog: from a slider's key
 // notification to the end of the WM_PAINT it causes, at zoom 1 and zoom 7,
-// with the image given (the filter's own module, in the emulated host).
+// with the image given (the filter's own module, in the emulated host, in
+// the full host's profile or another), and the memory the dialog takes
+// beyond the document's.
 // Figures only; nothing here is a test.
+//
+//   preview_bench MODULE IMAGE [full|plain|plain-handles|plain-no-memory]
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +18,7 @@
 
 #include "host/DialogDriver.h"
 #include "host/FilterHost.h"
+#include "host/HostProfile.h"
 #include "host/ImageFile.h"
 #include "resources/ResourceIds.h"
 
@@ -24,6 +30,15 @@ struct Figures {
 };
 
 FilterHost *gHost = nullptr;
+
+double PeakMegabytes()
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        return 0;
+    return double(counters.PeakWorkingSetSize) / (1024.0 * 1024.0);
+}
 
 Figures Measure(HWND dialog, int paints)
 {
@@ -59,8 +74,9 @@ Figures Measure(HWND dialog, int paints)
 
 int main(int argc, char **argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: preview_bench MODULE IMAGE\n");
+    HostProfile profile = HostProfile::Full;
+    if ((argc != 3 && argc != 4) || (argc == 4 && !ParseHostProfile(argv[3], &profile))) {
+        std::fprintf(stderr, "usage: preview_bench MODULE IMAGE [%s]\n", HostProfileNames().c_str());
         return 2;
     }
     Document document;
@@ -70,6 +86,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "preview_bench: %s\n", error.c_str());
         return 2;
     }
+    host.behaviour.profile = profile;
+    const double documentPeak = PeakMegabytes();
+    double dialogPeak = 0;
     const int paints = 40;
     gHost = &host;
 
@@ -77,9 +96,9 @@ int main(int argc, char **argv)
     host.windows.dialogHandler = [&](HWND dialog) {
         RECT area = {};
         GetWindowRect(GetDlgItem(dialog, IDC_PREVIEW), &area);
-        std::printf("%s, %d x %d, %d-bit; preview area %ld x %ld pixels; %d paints each\n", argv[2],
-                    document.width, document.height, document.depth, area.right - area.left,
-                    area.bottom - area.top, paints);
+        std::printf("%s, %d x %d, %d-bit, the %s host; preview area %ld x %ld pixels; %d paints each\n", argv[2],
+                    document.width, document.height, document.depth, HostProfileName(profile),
+                    area.right - area.left, area.bottom - area.top, paints);
         one = Measure(dialog, paints);
         for (int i = 0; i < 6; ++i)
             dialog_driver::Click(dialog, IDC_ZOOM_IN);
@@ -89,14 +108,19 @@ int main(int argc, char **argv)
                         "blur and median %.2f ms, drawing %.2f ms, the notification itself %.2f ms)\n",
                         z.first, z.second.median, z.second.mean, z.second.worst, z.second.filters, z.second.display,
                         z.second.reads);
+        dialogPeak = PeakMegabytes();
         dialog_driver::Click(dialog, IDCANCEL);
     };
     RunReport report = host.Run(document);
     if (!report.Clean())
         return 1;
-    // The same paints with nothing to show: what repainting the dialog
-    // costs the platform by itself.
-    host.behaviour.noDocumentInfo = true;
+    std::printf("  the dialog's peak memory beyond the document's: %.1f MB (the document holds %.1f MB; "
+                "goal: no copy of it at full resolution)\n",
+                dialogPeak - documentPeak,
+                double(document.width) * document.height * document.PlaneCount() * 2 / (1024.0 * 1024.0));
+    // The same paints with nothing to show (no preview buffers): what
+    // repainting the dialog costs the platform by itself.
+    host.behaviour.failBufferAllocation = true;
     host.windows.dialogHandler = [&](HWND dialog) {
         const Figures empty = Measure(dialog, paints);
         std::printf("  one paint with an empty preview (the platform's own repaint): median %.2f ms, mean %.2f ms\n",

@@ -100,18 +100,29 @@ TEST_F(RegistryTest, TextAtAndBeyondTheBufferNeverRunsPastIt)
     EXPECT_EQ(std::strlen(raw), 511u);
 }
 
-TEST_F(RegistryTest, TheDialogStartsFromTheLastValuesOfAnEarlierRun)
+// In the full host the run is cancelled during its only tile; a plain host's
+// abortProc never answers true, and its run ends: either way the values the
+// dialog started from are stored.
+class RegistryRunTest : public RegistryTest, public ::testing::WithParamInterface<HostProfile> {};
+
+TEST_P(RegistryRunTest, TheDialogStartsFromTheLastValuesOfAnEarlierRun)
 {
     std::string error;
     FilterHost host;
     ASSERT_TRUE(host.Load(ModulePath(), &error)) << error;
+    host.behaviour.profile = GetParam();
     ASSERT_TRUE(StoreFilterFloat(kLastGamma, 2.5f));
     Document d = MakeDocument(20, 10, 3, 8, plugInModeRGBColor);
     FillTestPattern(&d, 5);
     host.behaviour.abortAfter = 1;  // cancelled during its only tile
-    EXPECT_EQ(host.Run(d).result, 1);
+    EXPECT_EQ(host.Run(d).result, GetParam() == HostProfile::Full ? 1 : 0);
     RegistryKey key(kRegistryPath);
     EXPECT_EQ(key.ReadFloat(kLastGamma, 0.0f), 2.5f);
     EXPECT_EQ(key.ReadFloat(kLastBias, 0.0f), 0.5f);
     EXPECT_EQ(key.ReadFloat(kLastContrast, 0.0f), 255.0f);
 }
+
+INSTANTIATE_TEST_SUITE_P(Hosts, RegistryRunTest, ::testing::Values(HostProfile::Full, HostProfile::Plain),
+                         [](const ::testing::TestParamInfo<HostProfile> &info) {
+                             return std::string(info.param == HostProfile::Full ? "Full" : "Plain");
+                         });
