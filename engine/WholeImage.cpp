@@ -93,6 +93,9 @@ int32_t FilterContext::ApplyWholeImage()
             filterRecord->maskRect = in;
         filterRecord->inLoPlane = filterRecord->outLoPlane = 0;
         filterRecord->inHiPlane = filterRecord->outHiPlane = int16_t(planes - 1);
+        // Every pixel: a host that samples the input at the record's rate
+        // would otherwise deliver a reduced tile.
+        filterRecord->inputRate = 1 << 16;
 
         *result = filterRecord->advanceState();
         // A host that reports success without delivering both buffers has

@@ -316,7 +316,7 @@ void FilterHost::BuildRecord(Document &document)
     r.filterCase = int16_t(pipl::FilterCaseFor(!document.selection.empty(), document.hasTransparency));
     r.supportsAbsolute = 1;
     r.samplingSupport = services.samplingSupport;
-    r.inputRate = r.maskRate = 1 << 16;
+    r.inputRate = r.maskRate = behaviour.inputRate != 0 ? behaviour.inputRate : 1 << 16;
     const int16_t layerPlanes = int16_t(document.PlaneCount() - (document.hasTransparency ? 1 : 0));
     r.inLayerPlanes = r.outLayerPlanes = r.absLayerPlanes = layerPlanes;
     r.inTransparencyMask = r.outTransparencyMask = r.absTransparencyMask = document.hasTransparency ? 1 : 0;

@@ -41,6 +41,7 @@ struct HostBehaviour {
     // The host stood in for; every switch below applies on top of it.
     HostProfile profile = HostProfile::Full;
     OSType hostSignature = 0;          // the record's hostSig (0: the profile's own)
+    Fixed inputRate = 0;               // the record's inputRate before the plug-in sets it (0: 1.0)
     bool zeroDepth = false;            // the record's depth is 0 (a host that leaves it unset)
     // The host keeps only the output of the last advanceState call of the
     // run: the outputs of earlier calls are discarded, never committed.

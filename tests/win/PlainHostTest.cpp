@@ -211,6 +211,36 @@ TEST_F(PlainHostTest, FailuresTheHostWouldNotShowAreToldOnce)
     }
 }
 
+// A host that samples the input at the record's rate, and left a rate of 3
+// there: the preview and the tiles still ask for every pixel, so the preview
+// does not alias and the tiles are whole.
+TEST_F(PlainHostTest, EveryRequestAsksForEveryPixel)
+{
+    auto run = [&](Fixed rate, std::vector<std::vector<uint8_t>> *shown) {
+        host.behaviour.inputRate = rate;
+        host.windows.dialogHandler = [&](HWND dialog) {
+            for (int view : {IDC_VIEW_ORIGINAL, IDC_VIEW_RESULT}) {
+                dd::Click(dialog, view);
+                shown->push_back(host.drawing.lastDisplay.image.rgb);
+            }
+            dd::Click(dialog, IDC_ZOOM_IN);
+            shown->push_back(host.drawing.lastDisplay.image.rgb);
+            dd::Click(dialog, IDC_ZOOM_OUT);  // the next dialog opens where this one ends
+            dd::Click(dialog, IDOK);
+        };
+        Document d = Photo(640, 400);
+        const Document original = d;
+        EXPECT_EQ(host.Run(d).result, 0);
+        EXPECT_TRUE(d.planes == ExpectedDocument(original, 256, 256, tone).planes) << rate;
+    };
+    std::vector<std::vector<uint8_t>> atOne, atThree;
+    run(0, &atOne);
+    run(3 << 16, &atThree);
+    ASSERT_EQ(atThree.size(), atOne.size());
+    for (size_t i = 0; i < atOne.size(); ++i)
+        EXPECT_TRUE(atThree[i] == atOne[i]) << "image " << i;
+}
+
 // The host never calls finish after a successful run: nothing depends on it.
 TEST_F(PlainHostTest, NothingWaitsForFinish)
 {
