@@ -555,21 +555,13 @@ TEST_P(DialogTest, ThePreviewOnTheScreenInEachView)
         for (int view : {IDC_VIEW_ORIGINAL, IDC_VIEW_MASK, IDC_VIEW_RESULT}) {
             dd::Click(dialog, view);
             drawn.push_back(host.drawing.lastDisplay.image);
-            Document shot;
-            ASSERT_TRUE(dd::Screenshot(dialog, &shot));
             // The image and its frame, cut from the screen.
-            RECT window = {};
-            GetWindowRect(dialog, &window);
-            POINT client = {0, 0};
-            ClientToScreen(dialog, &client);
-            const int32_t left = client.x - window.left + host.drawing.lastDisplay.column - 3;
-            const int32_t top = client.y - window.top + host.drawing.lastDisplay.row - 3;
-            const DisplayedImage &image = host.drawing.lastDisplay.image;
-            Document cut = MakeDocument(image.width + 6, image.height + 6, 3, 8, plugInModeRGBColor);
-            for (int32_t y = 0; y < cut.height; ++y)
-                for (int32_t x = 0; x < cut.width; ++x)
-                    for (int c = 0; c < 3; ++c)
-                        cut.At(c, x, y) = shot.At(c, left + x, top + y);
+            const auto &shown = host.drawing.lastDisplay;
+            Document cut;
+            ASSERT_TRUE(ClientAreaOnScreen(dialog,
+                                           RECT{shown.column - 3, shown.row - 3, shown.column + shown.image.width + 3,
+                                                shown.row + shown.image.height + 3},
+                                           &cut));
             const char *name = view == IDC_VIEW_ORIGINAL ? "original" : view == IDC_VIEW_MASK ? "mask" : "result";
             const std::string reference = BesideTests(std::string("reference\\preview-") + name + ".png");
             if (const char *update = std::getenv("UMBROLUX_WRITE_REFERENCES")) {

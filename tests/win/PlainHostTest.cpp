@@ -40,16 +40,7 @@ protected:
         return d;
     }
 
-    // The run's tile requests, as "in (...) out (...)".
-    std::vector<std::string> Tiles() const
-    {
-        std::vector<std::string> tiles;
-        for (const HostEvent &e : host.events)
-            if (e.kind == EventKind::Advance && e.text.compare(0, 3, "in ") == 0 &&
-                e.text.find(" out (0,0,0,0)") == std::string::npos)
-                tiles.push_back(e.text.substr(0, e.text.find(" mask")));
-        return tiles;
-    }
+    std::vector<std::string> Tiles() const { return TileRequests(host); }
 
     FilterSettings tone = {0.4f, 1.7f, 220.0f};
 };
@@ -275,18 +266,8 @@ TEST_F(PlainHostTest, WithoutDisplayPixelsTheModuleDrawsTheSamePixels)
                     where = RECT{shown.column, shown.row, shown.column + shown.image.width,
                                  shown.row + shown.image.height};
                 }
-                Document shot;
-                EXPECT_TRUE(dd::Screenshot(dialog, &shot));
-                RECT window = {};
-                GetWindowRect(dialog, &window);
-                POINT client = {0, 0};
-                ClientToScreen(dialog, &client);
-                const int32_t left = client.x - window.left + where.left, top = client.y - window.top + where.top;
-                Document cut = MakeDocument(where.right - where.left, where.bottom - where.top, 3, 8, plugInModeRGBColor);
-                for (int32_t y = 0; y < cut.height; ++y)
-                    for (int32_t x = 0; x < cut.width; ++x)
-                        for (int c = 0; c < 3; ++c)
-                            cut.At(c, x, y) = shot.At(c, left + x, top + y);
+                Document cut;
+                EXPECT_TRUE(ClientAreaOnScreen(dialog, where, &cut));
                 shots.push_back(cut);
             }
             dd::Click(dialog, IDCANCEL);

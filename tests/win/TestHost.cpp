@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "host/DialogDriver.h"
+
 std::string BesideTests(const std::string &name)
 {
     char path[MAX_PATH] = {};
@@ -66,4 +68,32 @@ ProcessResult RunProcess(const std::string &commandLine)
     }
     DeleteFileA(path);
     return result;
+}
+
+std::vector<std::string> TileRequests(const FilterHost &host)
+{
+    std::vector<std::string> tiles;
+    for (const HostEvent &e : host.events)
+        if (e.kind == EventKind::Advance && e.text.compare(0, 3, "in ") == 0 &&
+            e.text.find(" out (0,0,0,0)") == std::string::npos)
+            tiles.push_back(e.text.substr(0, e.text.find(" mask")));
+    return tiles;
+}
+
+bool ClientAreaOnScreen(HWND dialog, const RECT &area, Document *cut)
+{
+    Document shot;
+    if (!dialog_driver::Screenshot(dialog, &shot))
+        return false;
+    RECT window = {};
+    GetWindowRect(dialog, &window);
+    POINT client = {0, 0};
+    ClientToScreen(dialog, &client);
+    const int32_t left = client.x - window.left + area.left, top = client.y - window.top + area.top;
+    *cut = MakeDocument(area.right - area.left, area.bottom - area.top, 3, 8, plugInModeRGBColor);
+    for (int32_t y = 0; y < cut->height; ++y)
+        for (int32_t x = 0; x < cut->width; ++x)
+            for (int c = 0; c < 3; ++c)
+                cut->At(c, x, y) = shot.At(c, left + x, top + y);
+    return true;
 }

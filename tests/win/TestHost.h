@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "host/FilterHost.h"
 
@@ -31,6 +32,15 @@ struct ProcessResult {
     std::string output;
 };
 ProcessResult RunProcess(const std::string &commandLine);
+
+// The tile requests of the last run, as "in (...) out (...)": the preview's
+// own requests for image data ask for no output, and a request for an empty
+// rectangle asks for nothing.
+std::vector<std::string> TileRequests(const FilterHost &host);
+
+// The part of a dialog's client area at `area` (client coordinates) as it
+// stands on the screen; false when the screen cannot be read.
+bool ClientAreaOnScreen(HWND dialog, const RECT &area, Document *cut);
 
 // A host with the module loaded.
 class ModuleTest : public ::testing::Test {

@@ -51,17 +51,7 @@ protected:
 
     bool Full() const { return GetParam() == HostProfile::Full; }
 
-    // The run's tile requests: the preview's own requests ask for no output,
-    // and the empty request before the first tile asks for nothing.
-    std::vector<std::string> Tiles() const
-    {
-        std::vector<std::string> tiles;
-        for (const HostEvent &e : host.events)
-            if (e.kind == EventKind::Advance && e.text.compare(0, 3, "in ") == 0 &&
-                e.text.find(" out (0,0,0,0)") == std::string::npos)
-                tiles.push_back(e.text.substr(0, e.text.find(" mask")));
-        return tiles;
-    }
+    std::vector<std::string> Tiles() const { return TileRequests(host); }
 
     // Allocations of `bytes` from wherever the profile's memory comes from
     // (none where the host has no memory procedures: the module's heap).
