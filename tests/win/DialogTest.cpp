@@ -467,59 +467,69 @@ TEST_P(DialogTest, WorksWithoutPreviewBuffers)
 }
 
 // Without the document's description (and so without scaled reads of its
-// channels) the preview reads the image data that advanceState delivers,
-// in bands of whole rows with all three planes, and shows exactly what it
-// shows with them, in every view, zoomed and dragged.
+// channels), and in a plain host, the preview reads the image data that
+// advanceState delivers, in bands of whole rows with all three planes, and
+// shows exactly what the full host shows, in every view, zoomed and dragged:
+// on the bundled photograph and on a larger document that the full host
+// reduces through its pyramid.
 TEST_P(FullHostDialogTest, WithoutTheDocumentsDescriptionThePreviewReadsDeliveredImageData)
 {
     ASSERT_TRUE(StoreFilterFloat("Last gamma", 2.0f));
-    Document d = Photo(1100, 700);
-    auto shown = [&](bool described) {
-        host.behaviour.noDocumentInfo = !described;
-        host.events.clear();
-        std::vector<std::vector<uint8_t>> images;
-        const RunReport report = RunDialog(d, [&](HWND dialog) {
-            RECT area = {};
-            GetWindowRect(GetDlgItem(dialog, IDC_PREVIEW), &area);
-            POINT origin = {0, 0};
-            ClientToScreen(dialog, &origin);
-            const int midX = (area.left + area.right) / 2 - origin.x, midY = (area.top + area.bottom) / 2 - origin.y;
-            for (int zoom = 0; zoom < 2; ++zoom) {
-                for (int view : {IDC_VIEW_ORIGINAL, IDC_VIEW_MASK, IDC_VIEW_RESULT}) {
-                    dd::Click(dialog, view);
-                    images.push_back(host.drawing.lastDisplay.image.rgb);
+    Document photo;
+    std::string error;
+    ASSERT_TRUE(LoadImageFile(BesideTests("cliff-backlit-500x420.png"), &photo, &error)) << error;
+    for (Document d : {photo, Photo(1100, 700)}) {
+        auto shown = [&](HostProfile profile, bool described) {
+            host.behaviour.profile = profile;
+            host.behaviour.noDocumentInfo = !described;
+            host.events.clear();
+            std::vector<std::vector<uint8_t>> images;
+            const RunReport report = RunDialog(d, [&](HWND dialog) {
+                RECT area = {};
+                GetWindowRect(GetDlgItem(dialog, IDC_PREVIEW), &area);
+                POINT origin = {0, 0};
+                ClientToScreen(dialog, &origin);
+                const int midX = (area.left + area.right) / 2 - origin.x;
+                const int midY = (area.top + area.bottom) / 2 - origin.y;
+                for (int zoom = 0; zoom < 2; ++zoom) {
+                    for (int view : {IDC_VIEW_ORIGINAL, IDC_VIEW_MASK, IDC_VIEW_RESULT}) {
+                        dd::Click(dialog, view);
+                        images.push_back(host.drawing.lastDisplay.image.rgb);
+                    }
+                    for (int i = 0; i < 6; ++i)
+                        dd::Click(dialog, IDC_ZOOM_IN);
+                    dd::Drag(dialog, POINT{midX, midY}, POINT{midX + 37, midY - 23}, 3);
                 }
+                dd::TypeInto(dialog, IDC_BIAS_EDIT, "1.3");
+                images.push_back(host.drawing.lastDisplay.image.rgb);
                 for (int i = 0; i < 6; ++i)
-                    dd::Click(dialog, IDC_ZOOM_IN);
-                dd::Drag(dialog, POINT{midX, midY}, POINT{midX + 37, midY - 23}, 3);
+                    dd::Click(dialog, IDC_ZOOM_OUT);
+                dd::Click(dialog, IDCANCEL);
+            });
+            EXPECT_EQ(report.result, 1);
+            EXPECT_TRUE(report.Clean());
+            EXPECT_EQ(host.CountEvents(EventKind::Failure, ""), 0u);
+            return images;
+        };
+        const auto withPorts = shown(HostProfile::Full, true);
+        EXPECT_EQ(host.CountEvents(EventKind::Advance, ""), 0u);
+        for (HostProfile other : {HostProfile::Full, HostProfile::Plain}) {
+            const auto delivered = shown(other, false);
+            ASSERT_EQ(delivered.size(), withPorts.size());
+            for (size_t i = 0; i < delivered.size(); ++i) {
+                EXPECT_FALSE(delivered[i].empty()) << i;
+                EXPECT_TRUE(delivered[i] == withPorts[i]) << d.width << " x " << d.height << ", image " << i;
             }
-            dd::TypeInto(dialog, IDC_BIAS_EDIT, "1.3");
-            images.push_back(host.drawing.lastDisplay.image.rgb);
-            for (int i = 0; i < 6; ++i)
-                dd::Click(dialog, IDC_ZOOM_OUT);
-            dd::Click(dialog, IDCANCEL);
-        });
-        EXPECT_EQ(report.result, 1);
-        EXPECT_TRUE(report.Clean());
-        EXPECT_EQ(host.CountEvents(EventKind::Failure, ""), 0u);
-        return images;
-    };
-    const auto withPorts = shown(true);
-    EXPECT_EQ(host.CountEvents(EventKind::Advance, ""), 0u);
-    const auto delivered = shown(false);
-    ASSERT_EQ(delivered.size(), withPorts.size());
-    for (size_t i = 0; i < delivered.size(); ++i) {
-        EXPECT_FALSE(delivered[i].empty()) << i;
-        EXPECT_TRUE(delivered[i] == withPorts[i]) << "image " << i;
-    }
-    // Every request takes all three planes and asks for no output.
-    size_t requests = 0;
-    for (const HostEvent &e : host.events)
-        if (e.kind == EventKind::Advance && e.text.compare(0, 3, "in ") == 0) {
-            ++requests;
-            EXPECT_NE(e.text.find(" out (0,0,0,0) mask (0,0,0,0) planes 0..2"), std::string::npos) << e.text;
+            // Every request takes all three planes and asks for no output.
+            size_t requests = 0;
+            for (const HostEvent &e : host.events)
+                if (e.kind == EventKind::Advance && e.text.compare(0, 3, "in ") == 0) {
+                    ++requests;
+                    EXPECT_NE(e.text.find(" out (0,0,0,0) mask (0,0,0,0) planes 0..2"), std::string::npos) << e.text;
+                }
+            EXPECT_GT(requests, 0u);
         }
-    EXPECT_GT(requests, 0u);
+    }
 }
 
 TEST_P(DialogTest, StoredValuesOutsideTheRangesShowTheSlidersEnds)

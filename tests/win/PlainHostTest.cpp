@@ -232,6 +232,23 @@ TEST_F(PlainHostTest, EveryRequestAsksForEveryPixel)
         EXPECT_TRUE(atThree[i] == atOne[i]) << "image " << i;
 }
 
+// A host that gives no window of its own: the dialog has no owner, and works.
+TEST_F(PlainHostTest, WithoutAHostWindowTheDialogHasNoOwner)
+{
+    host.behaviour.noPlatformWindow = true;
+    HWND owner = host.MainWindow();
+    host.windows.dialogHandler = [&](HWND dialog) {
+        owner = GetWindow(dialog, GW_OWNER);
+        dd::Click(dialog, IDOK);
+    };
+    Document d = Photo(200, 150);
+    const Document original = d;
+    const RunReport report = host.Run(d);
+    EXPECT_EQ(report.result, 0);
+    EXPECT_EQ(owner, nullptr);
+    EXPECT_TRUE(d.planes == ExpectedDocument(original, 256, 256, tone).planes);
+}
+
 // The host never calls finish after a successful run: nothing depends on it.
 TEST_F(PlainHostTest, NothingWaitsForFinish)
 {
