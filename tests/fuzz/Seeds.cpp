@@ -77,6 +77,8 @@ int main(int argc, char **argv)
         {"version", "binary-string.rc", FromHex(record)},
         {"settings", "tones.bin", std::vector<uint8_t>(settings, settings + settingsSize)},
         {"settings", "typed.txt", {'2', '.', '5', '0'}},
+        // A 90 x 70 document at 8 bits, its middle read at a third of its size.
+        {"delivered", "view.bin", {89, 69, 0, 20, 15, 60, 50, 22, 29, 200, 1, 7, 9, 200, 13}},
     };
     for (const Seed &seed : seeds) {
         const std::string folder = root + "/" + seed.fuzzer;
