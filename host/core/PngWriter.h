@@ -18,5 +18,9 @@ using ByteSink = std::function<bool(const uint8_t *bytes, size_t size)>;
 
 // Grey (one plane) or RGB (the first three planes; a fourth, transparency,
 // is not written). False, with *error saying why, when the document cannot
-// be written or the sink refuses.
-bool WritePng(const Document &document, const ByteSink &sink, std::string *error);
+// be written or the sink refuses. With more than one thread, large images
+// are deflated in pieces of rows, one per thread, joined into the file's one
+// stream; the pixels read back are the same, the file a little larger.
+// `pieceBytes` is the least image data (filtered rows) in one piece.
+bool WritePng(const Document &document, const ByteSink &sink, std::string *error, int threads = 1,
+              size_t pieceBytes = size_t(1) << 20);
