@@ -260,7 +260,7 @@ bool LoadImageFile(const std::string &path, Document *document, std::string *err
     if (!ReadPngBytes(path, &bytes, error))
         return false;
     std::string why;
-    switch (ReadPng(bytes.data(), bytes.size(), document, &why)) {
+    switch (ReadPng(bytes.data(), bytes.size(), document, &why, 30000, parallel::ThreadCount())) {
     case PngRead::Read:
         return true;
     case PngRead::Damaged:

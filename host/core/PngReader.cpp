@@ -3,8 +3,11 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -74,6 +77,131 @@ bool Unfilter(uint8_t filter, uint8_t *row, const uint8_t *previous, size_t byte
     }
 }
 
+// An unfiltered row of the file (without its filter byte) into row y of
+// the document's planes.
+void StoreRow(Document &document, const uint8_t *row, uint32_t y, size_t bpp)
+{
+    const size_t width = size_t(document.width);
+    const bool sixteen = document.depth == 16;
+    for (int p = 0; p < document.PlaneCount(); ++p) {
+        uint16_t *to = document.planes[size_t(p)].data() + size_t(y) * width;
+        const uint8_t *s = row + size_t(p) * (sixteen ? 2 : 1);
+        if (sixteen)
+            for (size_t x = 0; x < width; ++x, s += bpp)
+                to[x] = FileToHost16(uint16_t(s[0] << 8 | s[1]));
+        else
+            for (size_t x = 0; x < width; ++x, s += bpp)
+                to[x] = *s;
+    }
+}
+
+// The image data inflated on this thread into a ring of strips of rows
+// while another thread, a strip or more behind, undoes the rows' filters
+// and stores them. The answers are those of reading on one thread: the
+// rows are checked in the file's order, and a row the other thread refuses
+// comes before anything this one finds further on.
+template <typename Walk, typename Store, typename UnfilterRow>
+PngRead ReadOverlapped(z_stream &z, size_t stripBytes, size_t stride, uint32_t height, Walk &walk, bool &ended,
+                       std::string *error, const Store &store, const UnfilterRow &unfilter)
+{
+    const size_t kStrips = 4;
+    std::vector<std::vector<uint8_t>> ring(kStrips, std::vector<uint8_t>(stripBytes));
+    std::vector<size_t> rowsIn(kStrips, 0);
+    std::mutex lock;
+    std::condition_variable changed;
+    size_t published = 0, consumed = 0;  // strips handed over, and strips stored
+    bool finished = false, refused = false;
+
+    std::vector<uint8_t> above(stride, 0);  // the row above the strip's first, unfiltered
+    std::thread storer([&]() {
+        uint32_t y = 0;
+        for (;;) {
+            size_t rows = 0;
+            uint8_t *strip = nullptr;
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                changed.wait(hold, [&] { return published > consumed || finished; });
+                if (published == consumed)
+                    return;
+                strip = ring[consumed % kStrips].data();
+                rows = rowsIn[consumed % kStrips];
+            }
+            for (size_t i = 0; i < rows; ++i, ++y) {
+                uint8_t *row = strip + i * stride;
+                if (!unfilter(row, i == 0 ? above.data() : row - stride)) {
+                    std::lock_guard<std::mutex> hold(lock);
+                    refused = true;
+                    changed.notify_all();
+                    return;
+                }
+                store(row, y);
+            }
+            if (rows > 0)
+                std::memcpy(above.data(), strip + (rows - 1) * stride, stride);
+            std::lock_guard<std::mutex> hold(lock);
+            ++consumed;
+            changed.notify_all();
+        }
+    });
+
+    uint32_t rowsInflated = 0;  // whole rows handed over, at most the image's
+    size_t filled = 0;          // bytes in the strip being inflated
+    bool stopped = false;       // the storer refused a row
+    // Hands over the strip's whole rows (those of the image); the next
+    // strip waits for its slot in the ring to be stored.
+    auto handOver = [&](size_t rows) {
+        std::unique_lock<std::mutex> hold(lock);
+        rowsIn[published % kStrips] = rows;
+        ++published;
+        changed.notify_all();
+        changed.wait(hold, [&] { return published - consumed < kStrips || refused; });
+        stopped = refused;
+        filled = 0;
+    };
+    const PngRead answer = walk(
+        [&](const uint8_t *data, uint32_t length) {
+            z.next_in = const_cast<uint8_t *>(data);
+            z.avail_in = length;
+            while (z.avail_in > 0 && !ended) {
+                uint8_t *strip = ring[published % kStrips].data();
+                z.next_out = strip + filled;
+                z.avail_out = uInt(stripBytes - filled);
+                const int result = inflate(&z, Z_NO_FLUSH);
+                if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
+                    return Damaged(error, result == Z_MEM_ERROR ? "out of memory" : "the PNG file's image data is damaged");
+                filled = stripBytes - z.avail_out;
+                const uint32_t whole = uint32_t(filled / stride);
+                // The rows up to the image's are still handed over below.
+                if (rowsInflated + whole > height)
+                    return Damaged(error, "the PNG file holds more image data than its size");
+                if (filled == stripBytes) {
+                    rowsInflated += whole;
+                    handOver(whole);
+                    if (stopped)
+                        return PngRead::Damaged;
+                }
+                if (result == Z_STREAM_END)
+                    ended = true;
+            }
+            return PngRead::Read;
+        },
+        [&]() { return rowsInflated + uint32_t(filled / stride); });
+    {
+        // What is left of the last strip: its whole rows, up to the image's.
+        std::unique_lock<std::mutex> hold(lock);
+        if (!stopped && filled >= stride) {
+            rowsIn[published % kStrips] = std::min<size_t>(filled / stride, height - rowsInflated);
+            ++published;
+        }
+        finished = true;
+        changed.notify_all();
+    }
+    storer.join();
+    if (refused)
+        return Damaged(error, "the PNG file's image data is damaged (an unknown row filter)");
+    return answer;
+}
+
 } // namespace
 
 bool LooksLikePng(const uint8_t *bytes, size_t size)
@@ -81,7 +209,8 @@ bool LooksLikePng(const uint8_t *bytes, size_t size)
     return bytes != nullptr && size >= sizeof kSignature && std::memcmp(bytes, kSignature, sizeof kSignature) == 0;
 }
 
-PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::string *error, uint32_t maxSide)
+PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::string *error, uint32_t maxSide,
+                int threads)
 {
     if (!LooksLikePng(bytes, size))
         return PngRead::NotPng;
@@ -151,16 +280,7 @@ PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::stri
             const uint8_t *previous = done == 0 ? above.data() : row - stride;
             if (!Unfilter(row[0], row + 1, previous + 1, rowBytes, bpp))
                 return false;
-            for (int p = 0; p < planeCount; ++p) {
-                uint16_t *to = document->planes[size_t(p)].data() + size_t(y) * width;
-                const uint8_t *s = row + 1 + size_t(p) * (depth / 8);
-                if (sixteen)
-                    for (uint32_t x = 0; x < width; ++x, s += bpp)
-                        to[x] = FileToHost16(uint16_t(s[0] << 8 | s[1]));
-                else
-                    for (uint32_t x = 0; x < width; ++x, s += bpp)
-                        to[x] = *s;
-            }
+            StoreRow(*document, row + 1, y, bpp);
         }
         if (filled == batch.size()) {
             std::memcpy(above.data(), batch.data() + batch.size() - stride, stride);
@@ -168,42 +288,65 @@ PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::stri
         }
         return true;
     };
-    while (!ended) {
-        if (size - at < 12)
-            return Damaged(error, y < height ? "the PNG file ends before its image does" : "the PNG file ends early");
-        const uint32_t length = Be32(bytes + at);
-        const uint8_t *type = bytes + at + 4;
-        if (length > 0x7FFFFFFFu || size - at - 12 < length)
-            return Damaged(error, "the PNG file ends inside a chunk");
-        const uint8_t *data = type + 4;
-        const bool critical = (type[0] & 0x20) == 0;
-        if (critical && Be32(data + length) != uint32_t(crc32(crc32(0L, Z_NULL, 0), type, 4 + length)))
-            return Damaged(error, "the PNG file is damaged (a checksum does not match)");
-        at += 12 + size_t(length);
-        if (std::memcmp(type, "IEND", 4) == 0)
-            break;
-        if (std::memcmp(type, "IDAT", 4) != 0) {
-            if (critical && std::memcmp(type, "PLTE", 4) != 0)
-                return Damaged(error, "the PNG file holds a part this host does not know");
-            continue;
+    // The chunks from `at` on, each checked; the image data of each IDAT
+    // goes to take(data, length), which answers Read to go on (setting
+    // `ended` at the end of the stream) or the reason to stop. `rows` says
+    // how many rows the image data has given so far.
+    auto walk = [&](auto &&take, auto &&rows) {
+        while (!ended) {
+            if (size - at < 12)
+                return Damaged(error, rows() < height ? "the PNG file ends before its image does"
+                                                      : "the PNG file ends early");
+            const uint32_t length = Be32(bytes + at);
+            const uint8_t *type = bytes + at + 4;
+            if (length > 0x7FFFFFFFu || size - at - 12 < length)
+                return Damaged(error, "the PNG file ends inside a chunk");
+            const uint8_t *data = type + 4;
+            const bool critical = (type[0] & 0x20) == 0;
+            if (critical && Be32(data + length) != uint32_t(crc32(crc32(0L, Z_NULL, 0), type, 4 + length)))
+                return Damaged(error, "the PNG file is damaged (a checksum does not match)");
+            at += 12 + size_t(length);
+            if (std::memcmp(type, "IEND", 4) == 0)
+                break;
+            if (std::memcmp(type, "IDAT", 4) != 0) {
+                if (critical && std::memcmp(type, "PLTE", 4) != 0)
+                    return Damaged(error, "the PNG file holds a part this host does not know");
+                continue;
+            }
+            const PngRead taken = take(data, length);
+            if (taken != PngRead::Read)
+                return taken;
         }
-        z.next_in = const_cast<uint8_t *>(data);
-        z.avail_in = length;
-        while (z.avail_in > 0 && !ended) {
-            z.next_out = batch.data() + filled;
-            z.avail_out = uInt(batch.size() - filled);
-            const int answer = inflate(&z, Z_NO_FLUSH);
-            if (answer != Z_OK && answer != Z_STREAM_END && answer != Z_BUF_ERROR)
-                return Damaged(error, answer == Z_MEM_ERROR ? "out of memory" : "the PNG file's image data is damaged");
-            filled = batch.size() - z.avail_out;
-            if (!storeRows())
-                return Damaged(error, y >= height ? "the PNG file holds more image data than its size"
-                                                  : "the PNG file's image data is damaged (an unknown row filter)");
-            if (answer == Z_STREAM_END)
-                ended = true;
-        }
-    }
-    if (y < height)
-        return Damaged(error, "the PNG file ends before its image does");
-    return PngRead::Read;
+        if (rows() < height)
+            return Damaged(error, "the PNG file ends before its image does");
+        return PngRead::Read;
+    };
+
+    if (threads > 1 && uint64_t(height) * stride > 2 * batch.size())
+        return ReadOverlapped(z, batchRows * stride, stride, height, walk, ended, error,
+                              [&](const uint8_t *row, uint32_t at) { StoreRow(*document, row + 1, at, bpp); },
+                              [&](uint8_t *row, const uint8_t *previous) {
+                                  return Unfilter(row[0], row + 1, previous + 1, rowBytes, bpp);
+                              });
+
+    return walk(
+        [&](const uint8_t *data, uint32_t length) {
+            z.next_in = const_cast<uint8_t *>(data);
+            z.avail_in = length;
+            while (z.avail_in > 0 && !ended) {
+                z.next_out = batch.data() + filled;
+                z.avail_out = uInt(batch.size() - filled);
+                const int answer = inflate(&z, Z_NO_FLUSH);
+                if (answer != Z_OK && answer != Z_STREAM_END && answer != Z_BUF_ERROR)
+                    return Damaged(error, answer == Z_MEM_ERROR ? "out of memory" : "the PNG file's image data is damaged");
+                filled = batch.size() - z.avail_out;
+                if (!storeRows())
+                    return Damaged(error, y >= height ? "the PNG file holds more image data than its size"
+                                                      : "the PNG file's image data is damaged (an unknown row filter)");
+                if (answer == Z_STREAM_END)
+                    ended = true;
+            }
+            return PngRead::Read;
+        },
+        [&]() { return y; });
 }

@@ -227,3 +227,61 @@ TEST(PngReader, ASmallFileCannotClaimAHugeImage)
     EXPECT_EQ(Read(file, &d, &error), PngRead::Damaged);
     EXPECT_EQ(error, "unsupported image size");
 }
+
+// Large enough for the overlapped reading (several strips of rows): good
+// files, an unknown filter in the first, a middle and the last row, files
+// cut short, with rows to spare, or with a flipped bit answer as the
+// reading on one thread does: the same answer, reason and pixels.
+TEST(PngReader, ReadingOnTwoThreadsAnswersAsOnOne)
+{
+    struct Case { uint32_t width, height; uint8_t depth, colour; };
+    for (const Case &c : {Case{700, 1100, 8, 2}, Case{301, 901, 16, 6}, Case{2001, 1500, 8, 0}}) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + ", " + std::to_string(c.depth) +
+                     "-bit, colour type " + std::to_string(c.colour));
+        const Raw raw = Pattern(c.width, c.height, c.depth, c.colour);
+        std::vector<std::vector<uint8_t>> files;
+        files.push_back(MakePng(raw, {0, 1, 2, 3, 4}, 7));
+        for (uint32_t bad : {0u, c.height / 2, c.height - 1}) {
+            std::vector<uint8_t> filters(c.height, 4);
+            filters[bad] = 5;
+            files.push_back(MakePng(raw, filters, 3));
+        }
+        const std::vector<uint8_t> good = files.front();
+        for (size_t cut : {good.size() / 3, good.size() / 2, good.size() - 40, good.size() - 12})
+            files.emplace_back(good.begin(), good.begin() + long(cut));
+        for (size_t at : {good.size() / 4, good.size() / 2 + 3, good.size() - 30}) {
+            std::vector<uint8_t> flipped = good;
+            flipped[at] ^= 0x10;
+            files.push_back(flipped);
+        }
+        // A header a few rows short of the image data, its checksum made
+        // again.
+        std::vector<uint8_t> spare = good;
+        const uint32_t shorter = c.height - 3;
+        for (int i = 0; i < 4; ++i)
+            spare[20 + size_t(i)] = uint8_t(shorter >> (24 - 8 * i));
+        const uLong crc = crc32(0L, &spare[12], 17);
+        for (int i = 0; i < 4; ++i)
+            spare[29 + size_t(i)] = uint8_t(crc >> (24 - 8 * i));
+        files.push_back(spare);
+
+        for (size_t f = 0; f < files.size(); ++f) {
+            Document one;
+            std::string oneError;
+            const PngRead expected = ReadPng(files[f].data(), files[f].size(), &one, &oneError, 30000, 1);
+            if (f == 0) {
+                ASSERT_EQ(expected, PngRead::Read) << oneError;
+            }
+            for (int threads : {2, 3}) {
+                Document two;
+                std::string twoError;
+                EXPECT_EQ(ReadPng(files[f].data(), files[f].size(), &two, &twoError, 30000, threads), expected)
+                    << "file " << f;
+                EXPECT_EQ(twoError, oneError) << "file " << f;
+                if (expected == PngRead::Read) {
+                    EXPECT_EQ(two.planes, one.planes) << "file " << f;
+                }
+            }
+        }
+    }
+}
