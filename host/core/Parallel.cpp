@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -11,6 +12,103 @@ namespace parallel {
 namespace {
 
 std::atomic<int> gThreads{1};
+
+// Threads kept for the whole process, waiting for work: the host shares
+// hundreds of small calls a run (a blur of one tile takes a fraction of a
+// millisecond), and a thread started for each would cost more than it
+// saves. One call at a time uses them; another that comes meanwhile (from
+// another thread) runs on its own thread alone. The threads are never
+// stopped: they wait until the process ends.
+class Pool {
+public:
+    static Pool &Get()
+    {
+        static Pool *pool = new Pool;
+        return *pool;
+    }
+
+    // Runs work(0 .. count - 1) on this thread and up to `helpers` of the
+    // pool's; false, having run nothing, when the pool is busy or no
+    // thread can be started.
+    bool Run(int count, int helpers, const std::function<void(int)> &work)
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        if (busy_)
+            return false;
+        try {
+            while (int(threads_) < helpers) {
+                std::thread(&Pool::Serve, this).detach();
+                ++threads_;
+            }
+        } catch (...) {
+            if (threads_ == 0)
+                return false;
+        }
+        busy_ = true;
+        work_ = &work;
+        count_ = count;
+        next_ = 0;
+        completed_ = 0;
+        failure_ = nullptr;
+        ++generation_;
+        wake_.notify_all();
+        // This thread takes items too, and then waits for those under way.
+        for (int i; (i = Take()) >= 0;)
+            RunItem(hold, i);
+        finished_.wait(hold, [&] { return completed_ == count_; });
+        busy_ = false;
+        work_ = nullptr;
+        const std::exception_ptr failure = failure_;
+        failure_ = nullptr;
+        hold.unlock();
+        if (failure)
+            std::rethrow_exception(failure);
+        return true;
+    }
+
+private:
+    // The next item, or -1 (the lock held).
+    int Take() { return work_ != nullptr && next_ < count_ ? next_++ : -1; }
+
+    // Runs item i without the lock, then counts it done.
+    void RunItem(std::unique_lock<std::mutex> &hold, int i)
+    {
+        const std::function<void(int)> *work = work_;
+        hold.unlock();
+        std::exception_ptr failure;
+        try {
+            (*work)(i);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        hold.lock();
+        if (failure && !failure_)
+            failure_ = failure;
+        if (++completed_ == count_)
+            finished_.notify_all();
+    }
+
+    void Serve()
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        uint64_t seen = generation_;
+        for (;;) {
+            wake_.wait(hold, [&] { return generation_ != seen; });
+            seen = generation_;
+            for (int i; (i = Take()) >= 0;)
+                RunItem(hold, i);
+        }
+    }
+
+    std::mutex lock_;
+    std::condition_variable wake_, finished_;
+    size_t threads_ = 0;
+    bool busy_ = false;
+    const std::function<void(int)> *work_ = nullptr;
+    int count_ = 0, next_ = 0, completed_ = 0;
+    uint64_t generation_ = 0;
+    std::exception_ptr failure_;
+};
 
 } // namespace
 
@@ -48,41 +146,9 @@ void Band(int64_t rows, int count, int i, int64_t *begin, int64_t *end)
 void ForEach(int count, int threads, const std::function<void(int)> &work)
 {
     const int helpers = std::min(count, std::max(1, threads)) - 1;
-    if (helpers <= 0) {
+    if (helpers <= 0 || !Pool::Get().Run(count, helpers, work))
         for (int i = 0; i < count; ++i)
             work(i);
-        return;
-    }
-    // Items are handed out in order to whichever thread is free; the first
-    // failure is passed on to the caller once every thread has ended.
-    std::atomic<int> next{0};
-    std::mutex lock;
-    std::exception_ptr failure;
-    auto run = [&]() {
-        for (int i; (i = next++) < count;) {
-            try {
-                work(i);
-            } catch (...) {
-                std::lock_guard<std::mutex> hold(lock);
-                if (!failure)
-                    failure = std::current_exception();
-            }
-        }
-    };
-    std::vector<std::thread> started;
-    started.reserve(size_t(helpers));
-    try {
-        for (int t = 0; t < helpers; ++t)
-            started.emplace_back(run);
-    } catch (...) {
-        // Fewer threads than asked for: those that started, and this one,
-        // do the work.
-    }
-    run();
-    for (std::thread &t : started)
-        t.join();
-    if (failure)
-        std::rethrow_exception(failure);
 }
 
 int ForBands(int64_t rows, int64_t minimumRows, int threads,

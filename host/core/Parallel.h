@@ -1,8 +1,9 @@
 // The host's own work spread over the processors: a count of threads for the
 // whole process, and a parallel loop over row bands. The caller's thread
-// takes the first band itself; the others run on threads started for the
-// call, which all end before it returns. With one thread, or work too small
-// to share, everything runs on the caller's thread, in order.
+// takes bands itself; the others run on threads the host keeps for the
+// whole process, and every band is done before the loop returns. With one
+// thread, or work too small to share, everything runs on the caller's
+// thread, in order, and no thread is started.
 #pragma once
 
 #include <cstdint>
