@@ -49,6 +49,8 @@ public:
         count_ = count;
         next_ = 0;
         completed_ = 0;
+        helpers_ = helpers;
+        joined_ = 0;
         failure_ = nullptr;
         ++generation_;
         if (sleeping_ > 0)
@@ -112,6 +114,10 @@ private:
             wake_.wait(hold, [&] { return generation_ != seen; });
             --sleeping_;
             seen = generation_;
+            // No more of the pool's threads than the call asked for.
+            if (joined_ >= helpers_)
+                continue;
+            ++joined_;
             for (int i; (i = Take()) >= 0;)
                 RunItem(hold, i);
         }
@@ -126,6 +132,7 @@ private:
     bool busy_ = false;
     const std::function<void(int)> *work_ = nullptr;
     int count_ = 0, next_ = 0, completed_ = 0;
+    int helpers_ = 0, joined_ = 0;  // the pool's threads the call may use, and those that came
     uint64_t generation_ = 0;
     std::exception_ptr failure_;
 };

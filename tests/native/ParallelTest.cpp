@@ -63,3 +63,22 @@ TEST(Parallel, AFailingItemIsPassedOnToTheCaller)
         EXPECT_EQ(after.load(), 4);
     }
 }
+
+TEST(Parallel, NoMoreItemsRunAtOnceThanThreadsAskedFor)
+{
+    parallel::ForEach(8, 8, [](int) {});  // the kept threads grow to seven
+    for (int threads : {1, 2, 3}) {
+        std::atomic<int> running{0}, most{0};
+        parallel::ForEach(64, threads, [&](int) {
+            const int now = ++running;
+            for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+            }
+            volatile uint64_t sum = 0;
+            for (int i = 0; i < 20000; ++i)
+                sum = sum + uint64_t(i);
+            --running;
+        });
+        EXPECT_LE(most.load(), threads);
+        EXPECT_GE(most.load(), 1);
+    }
+}

@@ -745,3 +745,33 @@ TEST(ImageFiles, PngFilesWrittenOnSeveralThreadsReadBackAsOnOne)
         DeleteFileA(many.c_str());
     }
 }
+
+// The host's blur and median in bands of rows on four threads: the filter
+// gives the image it gives on one, sample for sample, at both depths.
+TEST_F(ModuleTest, TheFilterGivesTheSameImageWithTheHostOnFourThreads)
+{
+    ASSERT_TRUE(DeleteFilterKey());
+    ASSERT_TRUE(StoreFilterFloat("Last bias", 0.05f));
+    ASSERT_TRUE(StoreFilterFloat("Last gamma", 2.0f));
+    ASSERT_TRUE(StoreFilterFloat("Last contrast", 230.0f));
+    for (int32_t depth : {8, 16}) {
+        Document photo = MakeDocument(1000, 700, 3, depth, depth == 16 ? plugInModeRGB48 : plugInModeRGBColor);
+        FillTestPattern(&photo, 23);
+        Document one = photo, four = photo;
+        parallel::SetThreadCount(1);
+        const RunReport single = host.Run(one);
+        parallel::SetThreadCount(4);
+        const RunReport shared = host.Run(four);
+        parallel::SetThreadCount(1);
+        ASSERT_EQ(single.result, 0);
+        ASSERT_EQ(shared.result, 0);
+        EXPECT_TRUE(shared.Clean());
+        EXPECT_NE(one.planes, photo.planes);
+        EXPECT_EQ(four.planes, one.planes) << depth << "-bit";
+        const auto applied = std::count_if(host.events.begin(), host.events.end(), [](const HostEvent &e) {
+            return e.kind == EventKind::Port && e.text.compare(0, 6, "apply ") == 0;
+        });
+        EXPECT_GT(applied, 0);
+    }
+    DeleteFilterKey();
+}
