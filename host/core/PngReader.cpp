@@ -1,8 +1,12 @@
 #include "host/core/PngReader.h"
 
+#include "host/core/Parallel.h"
+#include "host/core/PngWriter.h"
+
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -202,6 +206,121 @@ PngRead ReadOverlapped(z_stream &z, size_t stripBytes, size_t stride, uint32_t h
     return answer;
 }
 
+// The pieces a file's list names, each inflated on a thread of its own as
+// raw deflate data from the stream's bytes, its rows unfiltered and stored
+// as they come. True when every piece gave exactly its rows and ended where
+// the next begins, on a block boundary with no bits to spare (so that its
+// bytes mean there what they mean in the one stream), the last with the
+// stream's final block, each piece's first row needs no row above, and the
+// stream's Adler-32 matches; false, the document part written, otherwise.
+// A piece that reaches back into the one before fails here (the distance
+// is too far back for its own data).
+template <typename Walk>
+bool ReadPieces(const uint8_t *index, uint32_t indexLength, size_t stride, uint32_t height, int threads, Walk &walk,
+                Document &document, size_t bpp)
+{
+    if (indexLength < 12 || indexLength % 8 != 0)
+        return false;
+    const uint32_t count = Be32(index);
+    if (count < 1 || count > 4096 || indexLength != 4 + 8 * count + 4)
+        return false;
+    std::vector<uint32_t> offsets(count + 1), rows(count + 1);
+    for (uint32_t i = 0; i < count; ++i) {
+        offsets[i] = Be32(index + 4 + 8 * i);
+        rows[i] = Be32(index + 8 + 8 * i);
+        if (i > 0 && (offsets[i] <= offsets[i - 1] || rows[i] <= rows[i - 1]))
+            return false;
+    }
+    offsets[count] = Be32(index + indexLength - 4);
+    rows[count] = height;
+    if (offsets[0] != 2 || rows[0] != 0 || rows[count - 1] >= height || offsets[count] <= offsets[count - 1])
+        return false;
+
+    // The stream, gathered from the file's chunks (each checked as ever).
+    std::vector<uint8_t> stream;
+    if (walk([&](const uint8_t *data, uint32_t length) {
+            stream.insert(stream.end(), data, data + length);
+            return PngRead::Read;
+        },
+             [&]() { return height; }) != PngRead::Read)
+        return false;
+    // The zlib header as inflate takes it (deflate, a window of at most
+    // 32 KB, no preset dictionary), and the Adler-32 just after the last
+    // piece.
+    if (stream.size() < size_t(offsets[count]) + 4 || (stream[0] & 0x0F) != 8 || (stream[0] >> 4) > 7 ||
+        (stream[0] * 256u + stream[1]) % 31 != 0 || (stream[1] & 0x20) != 0)
+        return false;
+
+    std::vector<uLong> adlers(count);
+    std::atomic<bool> failed{false};
+    const size_t rowBytes = stride - 1;
+    parallel::ForEach(int(count), threads, [&](int piece) {
+        const size_t i = size_t(piece);
+        Inflater inflater;
+        if (failed || inflateInit2(&inflater.stream, -15) != Z_OK) {
+            failed = true;
+            return;
+        }
+        inflater.open = true;
+        z_stream &z = inflater.stream;
+        z.next_in = stream.data() + offsets[i];
+        z.avail_in = uInt(offsets[i + 1] - offsets[i]);
+        const size_t stripRows = std::max<size_t>(1, (size_t(1) << 20) / stride);
+        std::vector<uint8_t> strip(stripRows * stride), above(stride, 0);
+        uint32_t y = rows[i];
+        size_t filled = 0;
+        uLong adler = adler32(0L, Z_NULL, 0);
+        int answer = Z_OK;
+        while (!failed) {
+            z.next_out = strip.data() + filled;
+            z.avail_out = uInt(strip.size() - filled);
+            answer = inflate(&z, Z_NO_FLUSH);
+            if (answer != Z_OK && answer != Z_STREAM_END && answer != Z_BUF_ERROR)
+                break;
+            const bool roomLeft = z.avail_out != 0;  // else more may be waiting inside zlib
+            const size_t got = strip.size() - z.avail_out;
+            adler = adler32(adler, strip.data() + filled, uInt(got - filled));
+            filled = got;
+            const size_t whole = filled / stride;
+            if (y + whole > rows[i + 1])
+                break;
+            for (size_t r = 0; r < whole; ++r, ++y) {
+                uint8_t *row = strip.data() + r * stride;
+                // The first row of a piece after the first is unfiltered
+                // from its own bytes alone, or not here.
+                if (y == rows[i] && i > 0 && row[0] > 1) {
+                    failed = true;
+                    return;
+                }
+                if (!Unfilter(row[0], row + 1, (r == 0 ? above.data() : row - stride) + 1, rowBytes, bpp)) {
+                    failed = true;
+                    return;
+                }
+                StoreRow(document, row + 1, y, bpp);
+            }
+            if (whole > 0) {
+                std::memcpy(above.data(), strip.data() + (whole - 1) * stride, stride);
+                std::memmove(strip.data(), strip.data() + whole * stride, filled - whole * stride);
+                filled -= whole * stride;
+            }
+            if (answer == Z_STREAM_END || (z.avail_in == 0 && roomLeft))
+                break;
+        }
+        const bool last = i + 1 == count;
+        const bool atBoundary = (z.data_type & 128) != 0 && (z.data_type & 7) == 0 && (z.data_type & 64) == 0;
+        if (failed || y != rows[i + 1] || filled != 0 || z.avail_in != 0 ||
+            (last ? answer != Z_STREAM_END : answer == Z_STREAM_END || !atBoundary))
+            failed = true;
+        adlers[i] = adler;
+    });
+    if (failed)
+        return false;
+    uLong adler = adlers[0];
+    for (uint32_t i = 1; i < count; ++i)
+        adler = adler32_combine(adler, adlers[i], z_off_t(uint64_t(rows[i + 1] - rows[i]) * stride));
+    return Be32(stream.data() + offsets[count]) == uint32_t(adler);
+}
+
 } // namespace
 
 bool LooksLikePng(const uint8_t *bytes, size_t size)
@@ -240,12 +359,16 @@ PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::stri
     // is too short for its size is refused before the image is made, so a
     // small file cannot cost gigabytes.
     uint64_t dataBytes = 0;
+    const uint8_t *index = nullptr;  // the writer's list of pieces, ahead of the image data
+    uint32_t indexLength = 0;
     for (size_t scan = at; size - scan >= 12;) {
         const uint32_t length = Be32(bytes + scan);
         if (length > 0x7FFFFFFFu || size - scan - 12 < length)
             break;
         if (std::memcmp(bytes + scan + 4, "IDAT", 4) == 0)
             dataBytes += length;
+        else if (dataBytes == 0 && std::memcmp(bytes + scan + 4, kPieceIndex, 4) == 0)
+            index = bytes + scan + 8, indexLength = length;
         scan += 12 + size_t(length);
     }
     if (dataBytes * 1100 < uint64_t(height) * (rowBytes + 1))
@@ -321,6 +444,17 @@ PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::stri
             return Damaged(error, "the PNG file ends before its image does");
         return PngRead::Read;
     };
+
+    // A file this host wrote in pieces: the pieces inflated at once, each on
+    // a thread. Anything amiss, and the file is read as any other, which
+    // gives the answers of a file without the list.
+    if (threads > 1 && index != nullptr) {
+        const size_t start = at;
+        if (ReadPieces(index, indexLength, stride, height, threads, walk, *document, bpp))
+            return PngRead::Read;
+        at = start;
+        ended = false;
+    }
 
     if (threads > 1 && uint64_t(height) * stride > 2 * batch.size())
         return ReadOverlapped(z, batchRows * stride, stride, height, walk, ended, error,

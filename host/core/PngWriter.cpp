@@ -178,7 +178,24 @@ bool WritePieces(const Document &document, int32_t channels, size_t rowBytes, in
         }
         return true;
     };
-    bool written = put(zlibHeader, sizeof zlibHeader);
+    // Where each piece begins in the stream, and its first row, ahead of
+    // the image data: this host's reader inflates the pieces of such a file
+    // at once. Other readers pass over the chunk (ancillary, private).
+    std::vector<uint8_t> index(4 + 8 * size_t(pieces) + 4);
+    PutBigEndian32(index.data(), uint32_t(pieces));
+    size_t offset = sizeof zlibHeader;
+    for (int i = 0; i < pieces; ++i) {
+        int64_t begin = 0, end = 0;
+        parallel::Band(document.height, pieces, i, &begin, &end);
+        PutBigEndian32(index.data() + 4 + 8 * size_t(i), uint32_t(offset));
+        PutBigEndian32(index.data() + 8 + 8 * size_t(i), uint32_t(begin));
+        offset += deflated[size_t(i)].size();
+    }
+    PutBigEndian32(index.data() + index.size() - 4, uint32_t(offset));
+    if (offset > 0x7FFFFFFF)
+        index.clear();  // offsets past what the chunk holds: no index
+    bool written = index.empty() || WriteChunk(sink, kPieceIndex, index.data(), index.size());
+    written = written && put(zlibHeader, sizeof zlibHeader);
     for (size_t i = 0; written && i < deflated.size(); ++i) {
         written = put(deflated[i].data(), deflated[i].size());
         deflated[i] = std::vector<uint8_t>();

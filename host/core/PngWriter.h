@@ -13,6 +13,13 @@
 
 #include "host/core/Document.h"
 
+// The chunk in which a file written in pieces lists them: their count, then
+// for each the offset in the zlib stream where its raw deflate data begins
+// and its first row, then the offset where the last one ends (the stream's
+// Adler-32 follows), each a big-endian 32-bit number. Its name makes it
+// ancillary, private and unsafe to copy (it describes the image data).
+inline constexpr char kPieceIndex[5] = "zpIX";
+
 // Receives the file's bytes in order; answers false to stop the writing.
 using ByteSink = std::function<bool(const uint8_t *bytes, size_t size)>;
 
