@@ -745,8 +745,10 @@ int main(int argc, char **argv)
         return About(argv[2]);
     if (argc >= 3 && std::strcmp(argv[1], "list") == 0)
         return List(argc, argv);
-    if (argc >= 2 && std::strcmp(argv[1], "convert") == 0)
+    if (argc >= 2 && std::strcmp(argv[1], "convert") == 0) {
+        parallel::SetThreadCount(parallel::ProcessorCount());
         return Convert(argc, argv);
+    }
     RunOptions options;
     if (argc >= 2 && std::strcmp(argv[1], "run") == 0) {
         const std::vector<std::string> &p = options.positional;

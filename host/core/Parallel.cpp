@@ -37,7 +37,8 @@ public:
             return false;
         try {
             while (int(threads_) < helpers) {
-                std::thread(&Pool::Serve, this).detach();
+                // It serves the call about to be handed out, too.
+                std::thread(&Pool::Serve, this, generation_).detach();
                 ++threads_;
             }
         } catch (...) {
@@ -100,10 +101,9 @@ private:
     // Between calls a thread looks for the next one for a while before it
     // sleeps: the calls of a run come a fraction of a millisecond apart,
     // and waking a thread costs about as much.
-    void Serve()
+    void Serve(uint64_t seen)
     {
         std::unique_lock<std::mutex> hold(lock_);
-        uint64_t seen = generation_;
         for (;;) {
             for (int look = 0; look < kLooks && generation_ == seen; ++look) {
                 hold.unlock();

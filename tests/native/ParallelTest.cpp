@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
 #include <vector>
 
@@ -81,4 +83,22 @@ TEST(Parallel, NoMoreItemsRunAtOnceThanThreadsAskedFor)
         EXPECT_LE(most.load(), threads);
         EXPECT_GE(most.load(), 1);
     }
+}
+
+// Threads started for a call serve that call: sixteen items that each wait
+// for all sixteen to have begun can only end when sixteen threads run them
+// at once, more than any call before asked for.
+TEST(Parallel, ThreadsStartedForACallServeIt)
+{
+    const int kItems = 16;
+    std::mutex lock;
+    std::condition_variable all;
+    int begun = 0;
+    parallel::ForEach(kItems, kItems, [&](int) {
+        std::unique_lock<std::mutex> hold(lock);
+        if (++begun == kItems)
+            all.notify_all();
+        all.wait(hold, [&] { return begun == kItems; });
+    });
+    EXPECT_EQ(begun, kItems);
 }
