@@ -147,6 +147,25 @@ PngRead ReadOverlapped(z_stream &z, size_t stripBytes, size_t stride, uint32_t h
             changed.notify_all();
         }
     });
+    // Should this thread leave by an exception, the storer is still told to
+    // end and waited for.
+    struct Ending {
+        std::thread &storer;
+        std::mutex &lock;
+        std::condition_variable &changed;
+        bool &finished;
+        ~Ending()
+        {
+            if (!storer.joinable())
+                return;
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                finished = true;
+                changed.notify_all();
+            }
+            storer.join();
+        }
+    } ending{storer, lock, changed, finished};
 
     uint32_t rowsInflated = 0;  // whole rows handed over, at most the image's
     size_t filled = 0;          // bytes in the strip being inflated
