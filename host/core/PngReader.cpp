@@ -235,8 +235,8 @@ PngRead ReadOverlapped(z_stream &z, size_t stripBytes, size_t stride, uint32_t h
 // A piece that reaches back into the one before fails here (the distance
 // is too far back for its own data).
 template <typename Walk>
-bool ReadPieces(const uint8_t *index, uint32_t indexLength, size_t stride, uint32_t height, int threads, Walk &walk,
-                Document &document, size_t bpp)
+bool ReadPieces(const uint8_t *index, uint32_t indexLength, uint64_t dataBytes, size_t stride, uint32_t height,
+                int threads, Walk &walk, Document &document, size_t bpp)
 {
     if (indexLength < 12 || indexLength % 8 != 0)
         return false;
@@ -257,6 +257,7 @@ bool ReadPieces(const uint8_t *index, uint32_t indexLength, size_t stride, uint3
 
     // The stream, gathered from the file's chunks (each checked as ever).
     std::vector<uint8_t> stream;
+    stream.reserve(size_t(dataBytes));
     if (walk([&](const uint8_t *data, uint32_t length) {
             stream.insert(stream.end(), data, data + length);
             return PngRead::Read;
@@ -469,7 +470,7 @@ PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::stri
     // gives the answers of a file without the list.
     if (threads > 1 && index != nullptr) {
         const size_t start = at;
-        if (ReadPieces(index, indexLength, stride, height, threads, walk, *document, bpp))
+        if (ReadPieces(index, indexLength, dataBytes, stride, height, threads, walk, *document, bpp))
             return PngRead::Read;
         at = start;
         ended = false;
