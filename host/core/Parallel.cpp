@@ -27,16 +27,16 @@ public:
         return *pool;
     }
 
-    // Runs work(0 .. count - 1) on this thread and up to `helpers` of the
+    // Runs work(0 .. count - 1) on this thread and up to `others` of the
     // pool's; false, having run nothing, when the pool is busy or no
     // thread can be started.
-    bool Run(int count, int helpers, const std::function<void(int)> &work)
+    bool Run(int count, int others, const std::function<void(int)> &work)
     {
         std::unique_lock<std::mutex> hold(lock_);
         if (busy_)
             return false;
         try {
-            while (int(threads_) < helpers) {
+            while (int(threads_) < others) {
                 // It serves the call about to be handed out, too.
                 std::thread(&Pool::Serve, this, generation_).detach();
                 ++threads_;
@@ -50,7 +50,7 @@ public:
         count_ = count;
         next_ = 0;
         completed_ = 0;
-        helpers_ = helpers;
+        allowed_ = others;
         joined_ = 0;
         failure_ = nullptr;
         ++generation_;
@@ -115,7 +115,7 @@ private:
             --sleeping_;
             seen = generation_;
             // No more of the pool's threads than the call asked for.
-            if (joined_ >= helpers_)
+            if (joined_ >= allowed_)
                 continue;
             ++joined_;
             for (int i; (i = Take()) >= 0;)
@@ -132,7 +132,7 @@ private:
     bool busy_ = false;
     const std::function<void(int)> *work_ = nullptr;
     int count_ = 0, next_ = 0, completed_ = 0;
-    int helpers_ = 0, joined_ = 0;  // the pool's threads the call may use, and those that came
+    int allowed_ = 0, joined_ = 0;  // the pool's threads the call may use, and those that came
     uint64_t generation_ = 0;
     std::exception_ptr failure_;
 };
@@ -172,8 +172,8 @@ void Band(int64_t rows, int count, int i, int64_t *begin, int64_t *end)
 
 void ForEach(int count, int threads, const std::function<void(int)> &work)
 {
-    const int helpers = std::min(count, std::max(1, threads)) - 1;
-    if (helpers <= 0 || !Pool::Get().Run(count, helpers, work))
+    const int others = std::min(count, std::max(1, threads)) - 1;
+    if (others <= 0 || !Pool::Get().Run(count, others, work))
         for (int i = 0; i < count; ++i)
             work(i);
 }
