@@ -64,17 +64,15 @@ void PaddedRow(const RasterView &source, const VRect &rect, int32_t margin, int3
     std::fill(row + (inEnd - first), row + columns, Sample(padding >= 0 ? constant : in[w - 1]));
 }
 
-// All rows of it, as a row-major buffer.
+// Its padded rows firstRow .. firstRow + rows - 1, as a row-major buffer
+// of the given columns.
 template <typename Sample>
 const Sample *Padded(std::vector<Sample> &buffer, const RasterView &source, const VRect &rect, int32_t margin,
-                     int32_t padding, int32_t first = 0, int32_t columns = -1)
+                     int32_t padding, int32_t first, int32_t columns, int32_t firstRow, int32_t rows)
 {
-    const int32_t pw = rect.right - rect.left + 2 * margin, ph = rect.bottom - rect.top + 2 * margin;
-    if (columns < 0)
-        columns = pw - first;
-    Sample *out = Scratch(buffer, size_t(columns) * size_t(ph));
-    for (int32_t y = 0; y < ph; ++y)
-        PaddedRow(source, rect, margin, padding, first, columns, y, out + size_t(y) * size_t(columns));
+    Sample *out = Scratch(buffer, size_t(columns) * size_t(rows));
+    for (int32_t y = 0; y < rows; ++y)
+        PaddedRow(source, rect, margin, padding, first, columns, firstRow + y, out + size_t(y) * size_t(columns));
     return out;
 }
 
@@ -94,11 +92,15 @@ VRect Working(const RasterView &source, const RasterView &destination, const VRe
 // of one value and skip the search. The columns are taken in stripes
 // narrow enough for their histograms to stay in the processor's nearest
 // caches.
+//
+// Output rows rowBegin .. rowEnd - 1 of the rectangle only (from its top),
+// from padded rows rowBegin .. rowEnd + 2r - 1: every output depends on its
+// window's samples alone, so a band of rows comes out as in the whole.
 template <int Bits>
 void Median8(const RasterView &source, const VRect &rect, int32_t r, int32_t padding, const RasterView &destination,
-             Workspace &ws)
+             int32_t rowBegin, int32_t rowEnd, Workspace &ws)
 {
-    const int32_t w = rect.right - rect.left, h = rect.bottom - rect.top;
+    const int32_t w = rect.right - rect.left, h = rowEnd - rowBegin;
     using P = BinCounts<Bits>;
     using Count = typename P::Count;
     const int kWords = P::kWords;
@@ -123,7 +125,7 @@ void Median8(const RasterView &source, const VRect &rect, int32_t r, int32_t pad
         const int32_t sw = std::min(stripe, w - x0);  // output columns in this stripe
         const int32_t cols = sw + 2 * r;              // histogram columns: padded x0 .. x0 + cols
         // The stripe's padded columns, row after row: read in order.
-        const uint8_t *p = Padded(ws.padded8, source, rect, r, padding, x0, cols);
+        const uint8_t *p = Padded(ws.padded8, source, rect, r, padding, x0, cols, rowBegin, h + 2 * r);
         const size_t pw = size_t(cols);
         std::fill(colFine, colFine + size_t(cols) * 256, Count(0));
         std::fill(colCoarse, colCoarse + size_t(cols) * 16, Count(0));
@@ -180,7 +182,7 @@ void Median8(const RasterView &source, const VRect &rect, int32_t r, int32_t pad
                 binOf[x] = uint8_t(P::BinOfRank(coarse, half, &rank));
                 rankOf[x] = uint16_t(rank);
             }
-            uint16_t *out = &destination.At(rect.left + x0, rect.top + y);
+            uint16_t *out = &destination.At(rect.left + x0, rect.top + rowBegin + y);
             for (int32_t x = 0; x < sw; ++x) {
                 if (ofOne[x + 2 * r] != kMixed) {
                     out[x] = ofOne[x + 2 * r];
@@ -216,9 +218,11 @@ void Median8(const RasterView &source, const VRect &rect, int32_t r, int32_t pad
 // at the ends (left to right, down, right to left, down, ...), each step
 // taking one line of 2r + 1 samples out and another in. Its histogram is
 // kept at four levels, counting the samples by their top 4, 8, 12 and all
-// 16 bits, so that four searches among 16 counts find the median.
+// 16 bits, so that four searches among 16 counts find the median. The
+// buffer's first row is padded row rowBegin; its h output rows are the
+// rectangle's rows rowBegin .. rowBegin + h - 1.
 void Median16(const uint16_t *p, int32_t w, int32_t h, int32_t r, const RasterView &destination,
-              const VRect &rect, Workspace &ws)
+              const VRect &rect, int32_t rowBegin, Workspace &ws)
 {
     using Counts = BinCounts<16>;
     const int32_t side = 2 * r + 1;
@@ -268,7 +272,7 @@ void Median16(const uint16_t *p, int32_t w, int32_t h, int32_t r, const RasterVi
         const int32_t direction = y % 2 == 0 ? 1 : -1;
         const uint16_t *top = p + size_t(y) * pw;
         for (int32_t i = 0;; ++i) {
-            destination.At(rect.left + x, rect.top + y) = median();
+            destination.At(rect.left + x, rect.top + rowBegin + y) = median();
             if (i + 1 == w)
                 break;
             if (direction > 0)
@@ -307,23 +311,40 @@ std::vector<uint32_t> GaussianWeights(double sigma)
 SPErr GaussianBlur(const RasterView &source, const RasterView &destination, VRect rect, Fixed radius,
                    int32_t padding, Workspace &ws)
 {
+    return GaussianBlurRows(source, destination, rect, radius, padding, rect.top, rect.bottom, ws);
+}
+
+int32_t GaussianReach(Fixed radius)
+{
+    if (radius <= 0 || radius > (250 << 16))
+        return 0;
+    return int32_t(GaussianWeights(radius / 65536.0).size() / 2);
+}
+
+SPErr GaussianBlurRows(const RasterView &source, const RasterView &destination, VRect rect, Fixed radius,
+                       int32_t padding, int32_t rowBegin, int32_t rowEnd, Workspace &ws)
+{
     if (!ValidPadding(padding) || radius < 0 || radius > (250 << 16))
         return paramErr;
     const VRect r = Working(source, destination, rect);
     if (IsEmpty(r))
         return noErr;
+    // The band's rows, from the rectangle's top.
+    const int32_t b = std::max(rowBegin, r.top) - r.top, e = std::min(rowEnd, r.bottom) - r.top;
+    if (e <= b)
+        return noErr;
     if (radius == 0)
-        return CopyPixels(source, destination, r);
+        return CopyPixels(source, destination, VRect{r.top + b, r.left, r.top + e, r.right});
     const std::vector<uint32_t> weights = GaussianWeights(radius / 65536.0);
     const int32_t taps = int32_t(weights.size()), margin = taps / 2;
-    const int32_t w = r.right - r.left, h = r.bottom - r.top, ph = h + 2 * margin;
+    const int32_t w = r.right - r.left;
     const bool convert = source.depth != destination.depth;
 
     // Every product below is of two 16-bit numbers, which SSE2 multiplies
     // eight at a time. A weight of 65536 is the only one that does not fit:
     // the whole weight on the centre, which leaves every sample as it is.
     if (weights[size_t(margin)] == 65536u) {
-        for (int32_t y = r.top; y < r.bottom; ++y)
+        for (int32_t y = r.top + b; y < r.top + e; ++y)
             for (int32_t x = r.left; x < r.right; ++x) {
                 const uint32_t v = source.At(x, y);
                 destination.At(x, y) = uint16_t(!convert ? v : destination.depth == 8 ? Convert16To8(v) : Convert8To16(v));
@@ -337,13 +358,15 @@ SPErr GaussianBlur(const RasterView &source, const RasterView &destination, VRec
     // bits; then, for the output row they complete, A = sum(wy * high) and
     // B = sum(wy * low), each below 2^32, make the exact total A 2^16 + B,
     // whose rounded value (A 2^16 + B + 2^31) / 2^32 is
-    // (A + B / 2^16 + 2^15) / 2^16, divisions truncating.
+    // (A + B / 2^16 + 2^15) / 2^16, divisions truncating. A band of output
+    // rows b .. e - 1 takes padded rows b .. e + 2 margin - 1, and gives the
+    // same sums for them as the whole does.
     uint16_t *highs = Scratch(ws.highs, size_t(taps) * size_t(w));
     uint16_t *lows = Scratch(ws.lows, size_t(taps) * size_t(w));
     uint16_t *row = Scratch(ws.row, size_t(w) + 2 * size_t(margin));
     uint32_t *sumA = Scratch(ws.sumA, size_t(w));
     uint32_t *sumB = Scratch(ws.sumB, size_t(w));
-    for (int32_t py = 0; py < ph; ++py) {
+    for (int32_t py = b; py < e + 2 * margin; ++py) {
         PaddedRow(source, r, margin, padding, 0, w + 2 * margin, py, row);
         // Three taps to a pass over the row, so that the sums are loaded
         // and stored a third as often.
@@ -362,7 +385,7 @@ SPErr GaussianBlur(const RasterView &source, const RasterView &destination, VRec
             high[x] = uint16_t(sumA[x] >> 16);
             low[x] = uint16_t(sumA[x]);
         }
-        if (py < taps - 1)
+        if (py < b + taps - 1)
             continue;
 
         const int32_t y = py - (taps - 1);  // the output row, whose padded rows are y .. py
@@ -401,6 +424,12 @@ SPErr GaussianBlur(const RasterView &source, const RasterView &destination, VRec
 SPErr MedianFilter(const RasterView &source, const RasterView &destination, VRect rect, int32_t radius,
                    int32_t padding, Workspace &ws)
 {
+    return MedianFilterRows(source, destination, rect, radius, padding, rect.top, rect.bottom, ws);
+}
+
+SPErr MedianFilterRows(const RasterView &source, const RasterView &destination, VRect rect, int32_t radius,
+                       int32_t padding, int32_t rowBegin, int32_t rowEnd, Workspace &ws)
+{
     if (!ValidPadding(padding) || radius < 1 || radius > 100)
         return paramErr;
     if (source.depth != destination.depth)
@@ -408,13 +437,17 @@ SPErr MedianFilter(const RasterView &source, const RasterView &destination, VRec
     const VRect r = Working(source, destination, rect);
     if (IsEmpty(r))
         return noErr;
-    const int32_t w = r.right - r.left, h = r.bottom - r.top;
+    const int32_t b = std::max(rowBegin, r.top) - r.top, e = std::min(rowEnd, r.bottom) - r.top;
+    if (e <= b)
+        return noErr;
+    const int32_t w = r.right - r.left, h = e - b;
     if (source.depth == 8 && radius <= 7)
-        Median8<8>(source, r, radius, padding, destination, ws);
+        Median8<8>(source, r, radius, padding, destination, b, e, ws);
     else if (source.depth == 8)
-        Median8<16>(source, r, radius, padding, destination, ws);
+        Median8<16>(source, r, radius, padding, destination, b, e, ws);
     else
-        Median16(Padded(ws.padded16, source, r, radius, padding), w, h, radius, destination, r, ws);
+        Median16(Padded(ws.padded16, source, r, radius, padding, 0, w + 2 * radius, b, h + 2 * radius), w, h, radius,
+                 destination, r, b, ws);
     return noErr;
 }
 

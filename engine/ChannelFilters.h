@@ -46,6 +46,21 @@ SPErr GaussianBlur(const RasterView &source, const RasterView &destination, VRec
 SPErr MedianFilter(const RasterView &source, const RasterView &destination, VRect rect, int32_t radius,
                    int32_t padding, Workspace &workspace);
 
+// Output rows rowBegin .. rowEnd - 1 (the channel's coordinates, clipped to
+// the working rectangle) of the same calls, exactly as the whole call
+// computes them: the source rows the band's radius reaches beyond it are
+// read, and padding is still applied at the edges of `rect`. Bands of one
+// call may run at the same time, each with its own workspace, when the
+// destination's samples are not the source's.
+SPErr GaussianBlurRows(const RasterView &source, const RasterView &destination, VRect rect, Fixed radius,
+                       int32_t padding, int32_t rowBegin, int32_t rowEnd, Workspace &workspace);
+SPErr MedianFilterRows(const RasterView &source, const RasterView &destination, VRect rect, int32_t radius,
+                       int32_t padding, int32_t rowBegin, int32_t rowEnd, Workspace &workspace);
+
+// How many rows above and below an output row the blur of this radius
+// reads (0 for none or a radius out of range).
+int32_t GaussianReach(Fixed radius);
+
 // The same, each with a workspace of its own for this call.
 SPErr GaussianBlur(const RasterView &source, const RasterView &destination, VRect rect, Fixed radius,
                    int32_t padding);

@@ -118,38 +118,59 @@ SPErr WriteFromMemory(const RasterView &channel, const VRect &writeLimit, VRect 
 
 void Pyramid::Build(const RasterView &base, int32_t minimumSize, int32_t maxLevels)
 {
+    BuildLevels(base, minimumSize, maxLevels, [](int32_t rows, const std::function<void(int32_t, int32_t)> &reduce) {
+        reduce(0, rows);
+    });
+}
+
+void Pyramid::Build(const RasterView &base, int32_t minimumSize, const RowBands &bands)
+{
+    BuildLevels(base, minimumSize, std::numeric_limits<int32_t>::max(), bands);
+}
+
+void Pyramid::BuildLevels(const RasterView &base, int32_t minimumSize, int32_t maxLevels, const RowBands &bands)
+{
     base_ = base;
     levels_.clear();
     RasterView below = base;
     while ((below.Width() > minimumSize || below.Height() > minimumSize) && int32_t(levels_.size()) < maxLevels) {
         const int32_t w = (below.Width() + 1) / 2, h = (below.Height() + 1) / 2;
         Raster level(VRect{0, 0, h, w}, base.depth);
-        // Whole 2 x 2 blocks straight from the rows; the odd last column
-        // and row, averaged over what there is, below.
-        const int32_t fullW = below.Width() / 2, fullH = below.Height() / 2;
-        const size_t belowW = size_t(below.Width());
-        for (int32_t y = 0; y < fullH; ++y) {
-            const uint16_t *r0 = below.data + size_t(2 * y) * belowW, *r1 = r0 + belowW;
-            uint16_t *out = level.samples.data() + size_t(y) * size_t(w);
-            for (int32_t x = 0; x < fullW; ++x)
-                out[x] = uint16_t((uint32_t(r0[2 * x]) + r0[2 * x + 1] + r1[2 * x] + r1[2 * x + 1] + 2) / 4);
-        }
-        for (int32_t y = 0; y < h; ++y)
-            for (int32_t x = y < fullH ? fullW : 0; x < w; ++x) {
-                uint32_t sum = 0, n = 0;
-                for (int32_t dy = 0; dy < 2; ++dy)
-                    for (int32_t dx = 0; dx < 2; ++dx) {
-                        const int32_t sx = 2 * x + dx, sy = 2 * y + dy;
-                        if (sx < below.Width() && sy < below.Height()) {
-                            sum += below.At(below.bounds.left + sx, below.bounds.top + sy);
-                            ++n;
-                        }
-                    }
-                level.samples[size_t(y) * w + x] = uint16_t((sum + n / 2) / n);
-            }
+        const RasterView to = level.View();
+        bands(h, [&](int32_t begin, int32_t end) { ReduceRows(below, to, begin, end); });
         levels_.push_back(std::move(level));
         below = levels_.back().View();
     }
+}
+
+void Pyramid::ReduceRows(const RasterView &below, const RasterView &level, int32_t rowBegin, int32_t rowEnd)
+{
+    const int32_t w = level.Width();
+    rowBegin = std::max(rowBegin, 0);
+    rowEnd = std::min(rowEnd, level.Height());
+    // Whole 2 x 2 blocks straight from the rows; the odd last column
+    // and row, averaged over what there is, below.
+    const int32_t fullW = below.Width() / 2, fullH = below.Height() / 2;
+    const size_t belowW = size_t(below.Width());
+    for (int32_t y = rowBegin; y < std::min(rowEnd, fullH); ++y) {
+        const uint16_t *r0 = below.data + size_t(2 * y) * belowW, *r1 = r0 + belowW;
+        uint16_t *out = level.data + size_t(y) * size_t(w);
+        for (int32_t x = 0; x < fullW; ++x)
+            out[x] = uint16_t((uint32_t(r0[2 * x]) + r0[2 * x + 1] + r1[2 * x] + r1[2 * x + 1] + 2) / 4);
+    }
+    for (int32_t y = rowBegin; y < rowEnd; ++y)
+        for (int32_t x = y < fullH ? fullW : 0; x < w; ++x) {
+            uint32_t sum = 0, n = 0;
+            for (int32_t dy = 0; dy < 2; ++dy)
+                for (int32_t dx = 0; dx < 2; ++dx) {
+                    const int32_t sx = 2 * x + dx, sy = 2 * y + dy;
+                    if (sx < below.Width() && sy < below.Height()) {
+                        sum += below.At(below.bounds.left + sx, below.bounds.top + sy);
+                        ++n;
+                    }
+                }
+            level.data[size_t(y) * size_t(w) + size_t(x)] = uint16_t((sum + n / 2) / n);
+        }
 }
 
 RasterView Pyramid::Level(int32_t level) const

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -69,13 +70,26 @@ class Pyramid {
 public:
     // Levels until both sides are at most minimumSize samples, and no more
     // than maxLevels of them above the base.
-    void Build(const RasterView &base, int32_t minimumSize = 1, int32_t maxLevels = std::numeric_limits<int32_t>::max());
+    void Build(const RasterView &base, int32_t minimumSize = 1,
+               int32_t maxLevels = std::numeric_limits<int32_t>::max());
+    // The same levels, each one's rows reduced in bands by the caller's
+    // `bands`: given a level's height and `reduce`, it calls reduce(begin,
+    // end) for bands that cover rows 0 .. height - 1 once each, on whatever
+    // threads it keeps, and returns when all are done. Nothing here starts a
+    // thread.
+    using RowBands = std::function<void(int32_t rows, const std::function<void(int32_t, int32_t)> &reduce)>;
+    void Build(const RasterView &base, int32_t minimumSize, const RowBands &bands);
+    // Rows rowBegin .. rowEnd - 1 of `level` (half of `below` each way,
+    // rounded up, at its origin) from `below`.
+    static void ReduceRows(const RasterView &below, const RasterView &level, int32_t rowBegin, int32_t rowEnd);
     void Clear() { levels_.clear(); }
     bool Empty() const { return levels_.empty(); }
     int32_t LevelCount() const { return int32_t(levels_.size()) + 1; }
     RasterView Level(int32_t level) const;
 
 private:
+    void BuildLevels(const RasterView &base, int32_t minimumSize, int32_t maxLevels, const RowBands &bands);
+
     RasterView base_;
     std::vector<Raster> levels_;  // levels 1, 2, ...
 };

@@ -3,7 +3,11 @@
 // for.
 #include "host/ChannelPorts.h"
 
+#include <algorithm>
+#include <functional>
+
 #include "host/FilterHost.h"
+#include "host/core/Parallel.h"
 #include "engine/ChannelFilters.h"
 
 namespace {
@@ -190,6 +194,46 @@ extern "C" SPErr PI_CDECL PortSupportsOperation(const char *operation, Boolean *
     return noErr;
 }
 
+// Whether two channels' samples share memory.
+bool Overlap(const RasterView &a, const RasterView &b)
+{
+    const uint16_t *aEnd = a.data + size_t(std::max(a.Width(), 0)) * size_t(std::max(a.Height(), 0));
+    const uint16_t *bEnd = b.data + size_t(std::max(b.Width(), 0)) * size_t(std::max(b.Height(), 0));
+    return a.data < bEnd && b.data < aEnd;
+}
+
+// Output rows of a band, at the least: fewer rows are not worth a thread,
+// nor bands whose overlap (the rows the filter reaches beyond them) is
+// most of their work.
+const int32_t kBandRows = 64;
+
+// A named filter over `rect`, its output rows in bands on the host's
+// threads, each band with its own workspace; the whole call at once on this
+// thread when there is one thread, the work is small, or the destination is
+// the source. The first error of a band, in row order, is the answer.
+SPErr InBands(const RasterView &from, const RasterView &to, const VRect &rect, int32_t reach, ChannelPorts &ports,
+              const std::function<SPErr(int32_t, int32_t, filters::Workspace &)> &band)
+{
+    const VRect r = Intersect(Intersect(rect, from.bounds), to.bounds);
+    const int threads = Overlap(from, to) ? 1 : parallel::ThreadCount();
+    const int32_t rows = r.bottom - r.top;
+    const int count = parallel::BandCount(rows, std::max(kBandRows, 2 * reach), threads);
+    if (count <= 1)
+        return band(rect.top, rect.bottom, ports.Workspace(0));
+    for (int i = 1; i < count; ++i)
+        ports.Workspace(size_t(i));  // made here, before the threads share the list
+    std::vector<SPErr> answers(static_cast<size_t>(count), noErr);
+    parallel::ForEach(count, threads, [&](int i) {
+        int64_t begin = 0, end = 0;
+        parallel::Band(rows, count, i, &begin, &end);
+        answers[size_t(i)] = band(r.top + int32_t(begin), r.top + int32_t(end), ports.Workspace(size_t(i)));
+    });
+    for (SPErr e : answers)
+        if (e != noErr)
+            return e;
+    return noErr;
+}
+
 extern "C" SPErr PI_CDECL PortApplyOperation(const char *operation, PIChannelPort source,
                                              PIChannelPort destination, PIChannelPort, void *parameters,
                                              VRect *rect)
@@ -221,14 +265,21 @@ extern "C" SPErr PI_CDECL PortApplyOperation(const char *operation, PIChannelPor
         return filters::CopyPixels(from->view, to->view, *rect);
     if (parameters == nullptr)
         return paramErr;
+    ChannelPorts &ports = FilterHost::Active()->ports;
     if (name == kGaussianBlurFilter) {
         const auto *blur = static_cast<const GaussianBlurParameters *>(parameters);
-        return filters::GaussianBlur(from->view, to->view, *rect, blur->radius, blur->padding,
-                                     FilterHost::Active()->ports.Workspace());
+        return InBands(from->view, to->view, *rect, filters::GaussianReach(blur->radius), ports,
+                       [&](int32_t top, int32_t bottom, filters::Workspace &ws) {
+                           return filters::GaussianBlurRows(from->view, to->view, *rect, blur->radius,
+                                                            blur->padding, top, bottom, ws);
+                       });
     }
     const auto *median = static_cast<const RadiusParameters *>(parameters);
-    return filters::MedianFilter(from->view, to->view, *rect, median->radius, median->padding,
-                                 FilterHost::Active()->ports.Workspace());
+    return InBands(from->view, to->view, *rect, median->radius, ports,
+                   [&](int32_t top, int32_t bottom, filters::Workspace &ws) {
+                       return filters::MedianFilterRows(from->view, to->view, *rect, median->radius,
+                                                        median->padding, top, bottom, ws);
+                   });
 }
 
 // Parts of the suite that no plug-in of this project calls answer "not
@@ -244,6 +295,26 @@ extern "C" SPErr PI_CDECL PortFreeze(PIChannelPort) { return kNotImplemented; }
 extern "C" SPErr PI_CDECL PortRestore(PIChannelPort, VRect *) { return kNotImplemented; }
 
 } // namespace
+
+// Each level's rows reduced in bands on the host's threads: rows of a level
+// read twice as many of the level below, so a band of kBandRows rows or
+// more is worth a thread.
+const Pyramid &HostPort::Levels()
+{
+    if (pyramid.Empty()) {
+        const int threads = parallel::ThreadCount();
+        if (threads <= 1) {
+            pyramid.Build(view);
+        } else {
+            pyramid.Build(view, 1, [threads](int32_t rows, const std::function<void(int32_t, int32_t)> &reduce) {
+                parallel::ForBands(rows, kBandRows, threads, [&](int64_t begin, int64_t end, int) {
+                    reduce(int32_t(begin), int32_t(end));
+                });
+            });
+        }
+    }
+    return pyramid;
+}
 
 const PSChannelPortsSuite3 &ChannelPorts::Suite()
 {

@@ -23,12 +23,7 @@ struct HostPort : HostChannelPort {
     RasterView view;   // what the port reads and writes: `own` or a document plane
     Pyramid pyramid;   // built on the first read from a level above 0 or a scaled read
 
-    const Pyramid &Levels()
-    {
-        if (pyramid.Empty())
-            pyramid.Build(view);
-        return pyramid;
-    }
+    const Pyramid &Levels();
 };
 
 class FilterHost;
@@ -61,12 +56,21 @@ public:
     bool Dispose(PIChannelPort port);
     // Whether the host's behaviour makes this call of the named kind fail.
     bool CallFails(const std::string &call);
-    // The memory the host's named filters work in, kept from call to call.
-    filters::Workspace &Workspace() { return workspace_; }
+    // The memory the host's named filters work in, kept from call to call:
+    // one workspace for each thread that runs a band of rows.
+    filters::Workspace &Workspace(size_t thread = 0)
+    {
+        if (thread == 0)
+            return workspace_;
+        while (bandWorkspaces_.size() < thread)
+            bandWorkspaces_.push_back(std::make_unique<filters::Workspace>());
+        return *bandWorkspaces_[thread - 1];
+    }
 
 private:
     FilterHost &host_;
     std::vector<std::unique_ptr<HostPort>> ports_;
     std::map<std::string, int> callCounts_;
     filters::Workspace workspace_;
+    std::vector<std::unique_ptr<filters::Workspace>> bandWorkspaces_;
 };

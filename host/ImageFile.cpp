@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/core/PngReader.h"
+#include "host/core/Parallel.h"
 #include "host/core/PngWriter.h"
 
 namespace {
@@ -204,7 +205,7 @@ bool SavePng(const std::string &path, const Document &document, std::string *err
         }
         pending.insert(pending.end(), bytes, bytes + size);
         return true;
-    }, &why);
+    }, &why, parallel::ThreadCount());
     ok = ok && flush();
     CloseHandle(file);
     if (!ok) {
@@ -259,7 +260,7 @@ bool LoadImageFile(const std::string &path, Document *document, std::string *err
     if (!ReadPngBytes(path, &bytes, error))
         return false;
     std::string why;
-    switch (ReadPng(bytes.data(), bytes.size(), document, &why)) {
+    switch (ReadPng(bytes.data(), bytes.size(), document, &why, 30000, parallel::ThreadCount())) {
     case PngRead::Read:
         return true;
     case PngRead::Damaged:

@@ -23,6 +23,7 @@
 #include "host/HostProfile.h"
 #include "host/ImageFile.h"
 #include "host/UmbroluxModule.h"
+#include "host/core/Parallel.h"
 #include "engine/Raster.h"
 
 namespace {
@@ -35,11 +36,11 @@ void Usage()
                  "  filterhost about MODULE\n"
                  "  filterhost run MODULE IMAGE [OUT] [--set bias=B,gamma=G,contrast=C | --ok] [--screenshot PNG]\n"
                  "                 [--mask-view PNG] [--bias B] [--gamma G] [--contrast C] [--tile WxH]\n"
-                 "                 [--selection MASK] [--host PROFILE]\n"
+                 "                 [--selection MASK] [--host PROFILE] [--threads N]\n"
                  "  filterhost batch MODULE OUTDIR FILE-OR-FOLDER... [--set ... | --ok] [--bias B] [--gamma G]\n"
-                 "                 [--contrast C] [--tile WxH] [--jobs N] [--host PROFILE]\n"
+                 "                 [--contrast C] [--tile WxH] [--jobs N] [--host PROFILE] [--threads N]\n"
                  "  filterhost serve MODULE [--set ... | --ok] [--bias B] [--gamma G] [--contrast C] [--tile WxH]\n"
-                 "                 [--host PROFILE]\n"
+                 "                 [--host PROFILE] [--threads N]\n"
                  "  filterhost convert IMAGE OUT [--depth 8|16]\n"
                  "IMAGE and OUT are PNG or TIFF files, 8 or 16 bits per sample. --set types the\n"
                  "values into the filter's dialog and presses OK; --ok presses OK on the values\n"
@@ -56,7 +57,10 @@ void Usage()
                  "with the buffer and channel-port suites, the document description), plain\n"
                  "(none of those; memory through the record's buffer and handle procedures,\n"
                  "integer sampling rates), plain-handles (handle procedures alone, which keep\n"
-                 "no sizes) or plain-no-memory (no memory services at all).\n");
+                 "no sizes) or plain-no-memory (no memory services at all).\n"
+                 "--threads sets how many threads the host's own work (reading and writing\n"
+                 "PNG files, its blur and median, the preview's reductions) uses: one per\n"
+                 "processor by default, shared among a batch's workers; 1 keeps it all on one.\n");
 }
 
 const char *SelectorWord(int16_t selector)
@@ -106,6 +110,7 @@ struct RunOptions {
     std::string setSpec;  // --set's text, for the processes of a batch
     bool hasSet = false;
     int jobs = 0;  // files filtered at once by a batch; 0: one per processor
+    int threads = 0;  // threads of the host's own work; 0: one per processor
     std::vector<std::string> positional;
     // What --bias, --gamma and --contrast store as the last values.
     std::vector<std::pair<const umbrolux::ToneControl *, float>> lastValues;
@@ -169,6 +174,12 @@ bool ParseRun(int argc, char **argv, RunOptions *o)
             if (end == argv[i] || *end != '\0' || jobs < 1 || jobs > 64)
                 return false;
             o->jobs = int(jobs);
+        } else if (a == "--threads" && hasValue) {
+            char *end = nullptr;
+            const long threads = std::strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end != '\0' || threads < 1 || threads > 64)
+                return false;
+            o->threads = int(threads);
         } else if (a == "--ok")
             o->hasSet = true;
         else if (a == "--set" && hasValue) {
@@ -429,10 +440,10 @@ int Run(const RunOptions &o)
     const double stages = job.decodeSeconds + t.selectors + job.encodeSeconds;
     std::printf("Timing: decode %.3f s; dialog %.3f s; filter %.3f s (the module's own work %.3f s, the host's "
                 "blur and median %.3f s, tile delivery %.3f s); encode %.3f s; the rest (loading the module, "
-                "checks) %.3f s; in all %.3f s; peak memory %.0f MB\n",
+                "checks) %.3f s; in all %.3f s; peak memory %.0f MB; %d thread(s)\n",
                 job.decodeSeconds, t.dialog, t.selectors - t.dialog,
                 t.selectors - t.dialog - t.hostFilters - t.tileDelivery, t.hostFilters, t.tileDelivery,
-                job.encodeSeconds, total - stages, total, PeakMegabytes());
+                job.encodeSeconds, total - stages, total, PeakMegabytes(), parallel::ThreadCount());
     return Finish(report);
 }
 
@@ -647,6 +658,8 @@ void BatchInProcesses(const RunOptions &o, const std::vector<std::string> &files
     commandLine += o.hasSet && !o.setSpec.empty() ? " --set " + Quoted(o.setSpec) : " --ok";
     commandLine += " --tile " + std::to_string(o.tileWidth) + "x" + std::to_string(o.tileHeight);
     commandLine += std::string(" --host ") + HostProfileName(o.profile);
+    // The processors are shared among the workers.
+    commandLine += " --threads " + std::to_string(std::max(1, o.threads / std::max(1, o.jobs)));
     std::mutex lock;
     size_t next = first;
     auto work = [&]() {
@@ -750,8 +763,10 @@ int main(int argc, char **argv)
         return About(argv[2]);
     if (argc >= 3 && std::strcmp(argv[1], "list") == 0)
         return List(argc, argv);
-    if (argc >= 2 && std::strcmp(argv[1], "convert") == 0)
+    if (argc >= 2 && std::strcmp(argv[1], "convert") == 0) {
+        parallel::SetThreadCount(parallel::ProcessorCount());
         return Convert(argc, argv);
+    }
     RunOptions options;
     if (argc >= 2 && std::strcmp(argv[1], "run") == 0) {
         const std::vector<std::string> &p = options.positional;
@@ -759,6 +774,7 @@ int main(int argc, char **argv)
             options.module = p[0];
             options.image = p[1];
             options.out = p.size() == 3 ? p[2] : "";
+            parallel::SetThreadCount(options.threads != 0 ? options.threads : parallel::ProcessorCount());
             try {
                 return Run(options);
             } catch (const std::bad_alloc &) {
@@ -778,6 +794,7 @@ int main(int argc, char **argv)
         if (ParseRun(argc, argv, &options) && p.size() == 1 && options.selection.empty() &&
             options.screenshot.empty() && options.maskView.empty()) {
             options.module = p[0];
+            parallel::SetThreadCount(options.threads != 0 ? options.threads : parallel::ProcessorCount());
             return Serve(options);
         }
         if (!options.error.empty())
@@ -796,6 +813,9 @@ int main(int argc, char **argv)
                 GetSystemInfo(&system);
                 options.jobs = int(std::min<DWORD>(std::max<DWORD>(system.dwNumberOfProcessors, 1), 64));
             }
+            if (options.threads == 0)
+                options.threads = parallel::ProcessorCount();
+            parallel::SetThreadCount(options.threads);
             return Batch(options);
         }
         if (!options.error.empty())

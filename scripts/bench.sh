@@ -87,6 +87,17 @@ echo "== one photograph end to end: filterhost run, the 8-bit PNG to a PNG (best
 ours=$(best_of_3 $host run "$module" "Z:$png8" "Z:$bench/out.png" --bias 0.5 --gamma 2 --contrast 255 --ok)
 printf '  %.2f s (goal: at most 2.0 s); GEGL %.2f s, %.1fx as fast (goal: at least 4x)\n' \
   "$ours" "$whole" "$(awk "BEGIN { print $whole / $ours }")"
+timing_line() { $host run "$module" "Z:$png8" "Z:$bench/out.png" --bias 0.5 --gamma 2 --contrast 255 --ok "$@" | grep -E '^Timing'; }
+single=$(timing_line --threads 1)
+all=$(timing_line)
+threads=$(echo "$all" | sed -n 's/.*; \([0-9]*\) thread(s).*/\1/p')
+step() { echo "$1" | sed -n "s/.*$2 \([0-9.]*\) s.*/\1/p"; }
+echo "-- each step of the run (its timing line), on 1 thread and on $threads"
+for pair in "decode:decode" "dialog:dialog" "filter:filter" "  the module:own work" \
+            "  blur, median:blur and median" "  tile delivery:tile delivery" "encode:encode" \
+            "the rest:checks)" "in all:in all"; do
+  printf '  %-16s %6.3f s  %6.3f s\n' "${pair%%:*}" "$(step "$single" "${pair#*:}")" "$(step "$all" "${pair#*:}")"
+done
 
 echo "== many photographs: filterhost batch over 8 copies of the 8-bit PNG"
 copies=$bench/batch-in

@@ -23,6 +23,8 @@ bool LooksLikePng(const uint8_t *bytes, size_t size);
 
 // Grey with alpha is read as grey (the alpha dropped), RGB with alpha as RGB
 // with a transparency plane, as the host's other decoder reads them.
-// `maxSide` bounds each side of the image.
+// `maxSide` bounds each side of the image. With more than one thread, a
+// large image's rows are unfiltered and stored on a second thread while
+// this one inflates the next ones; the answers are the same.
 PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::string *error,
-                uint32_t maxSide = 30000);
+                uint32_t maxSide = 30000, int threads = 1);

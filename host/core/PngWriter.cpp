@@ -2,8 +2,11 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
+
+#include "host/core/Parallel.h"
 
 namespace {
 
@@ -78,9 +81,136 @@ struct Deflater {
     }
 };
 
+// Rows [begin, end), filtered, deflated as raw deflate data (no zlib header
+// or checksum) that ends on a byte boundary: with an empty stored block
+// (Z_SYNC_FLUSH) unless `last`, with the final block when it is. *adler is
+// the Adler-32 of the filtered rows.
+bool DeflatePiece(const Document &document, int32_t channels, size_t rowBytes, int32_t begin, int32_t end,
+                  bool last, std::vector<uint8_t> *out, uLong *adler)
+{
+    Deflater deflater;
+    if (deflateInit2(&deflater.stream, Z_BEST_SPEED, Z_DEFLATED, -15, 9, Z_RLE) != Z_OK)
+        return false;
+    deflater.open = true;
+    z_stream &z = deflater.stream;
+    std::vector<uint8_t> row(rowBytes);
+    out->resize(deflateBound(&z, uLong(rowBytes) * uLong(end - begin)) / 2 + 4096);
+    size_t produced = 0;
+    *adler = adler32(0L, Z_NULL, 0);
+    auto pump = [&](int flush) {
+        for (;;) {
+            if (produced == out->size())
+                out->resize(out->size() * 2);
+            z.next_out = out->data() + produced;
+            z.avail_out = uInt(out->size() - produced);
+            const int answer = deflate(&z, flush);
+            if (answer != Z_OK && answer != Z_STREAM_END && answer != Z_BUF_ERROR)
+                return false;
+            produced = out->size() - z.avail_out;
+            if (answer == Z_STREAM_END)
+                return true;
+            // Done with this input when zlib left room in the output.
+            if (z.avail_in == 0 && z.avail_out != 0 && flush != Z_FINISH)
+                return true;
+        }
+    };
+    for (int32_t y = begin; y < end; ++y) {
+        FilterRow(document, channels, y, row.data());
+        *adler = adler32(*adler, row.data(), uInt(row.size()));
+        z.next_in = row.data();
+        z.avail_in = uInt(row.size());
+        if (!pump(Z_NO_FLUSH))
+            return false;
+    }
+    if (!pump(last ? Z_FINISH : Z_SYNC_FLUSH))
+        return false;
+    out->resize(produced);
+    return true;
+}
+
+// The image data deflated in `pieces` pieces of rows, one per thread, joined
+// into the one zlib stream a PNG holds: the zlib header, the pieces' raw
+// deflate data one after another (each but the last ending on a byte
+// boundary without a final block), and the Adler-32 of all the rows,
+// combined from the pieces'.
+bool WritePieces(const Document &document, int32_t channels, size_t rowBytes, int pieces, int threads,
+                 const ByteSink &sink, std::string *error)
+{
+    std::vector<std::vector<uint8_t>> deflated(static_cast<size_t>(pieces));
+    std::vector<uLong> adlers(static_cast<size_t>(pieces));
+    std::vector<uLong> lengths(static_cast<size_t>(pieces));
+    std::vector<char> ok(static_cast<size_t>(pieces), 0);
+    parallel::ForEach(pieces, threads, [&](int i) {
+        int64_t begin = 0, end = 0;
+        parallel::Band(document.height, pieces, i, &begin, &end);
+        lengths[size_t(i)] = uLong(rowBytes) * uLong(end - begin);
+        ok[size_t(i)] = DeflatePiece(document, channels, rowBytes, int32_t(begin), int32_t(end), i + 1 == pieces,
+                                     &deflated[size_t(i)], &adlers[size_t(i)])
+                            ? 1
+                            : 0;
+    });
+    if (std::find(ok.begin(), ok.end(), 0) != ok.end()) {
+        *error = "out of memory";
+        return false;
+    }
+    uLong adler = adlers[0];
+    for (size_t i = 1; i < adlers.size(); ++i)
+        adler = adler32_combine(adler, adlers[i], z_off_t(lengths[i]));
+
+    // The stream as deflate at level 1 begins it: a 32 KB window, the
+    // fastest level, and the check bits.
+    const uint8_t zlibHeader[2] = {0x78, 0x01};
+    uint8_t trailer[4];
+    PutBigEndian32(trailer, uint32_t(adler));
+    std::vector<uint8_t> chunk;
+    chunk.reserve(kChunkBytes);
+    auto put = [&](const uint8_t *bytes, size_t size) {
+        while (size > 0) {
+            const size_t take = std::min(size, kChunkBytes - chunk.size());
+            chunk.insert(chunk.end(), bytes, bytes + take);
+            bytes += take;
+            size -= take;
+            if (chunk.size() == kChunkBytes) {
+                if (!WriteChunk(sink, "IDAT", chunk.data(), chunk.size()))
+                    return false;
+                chunk.clear();
+            }
+        }
+        return true;
+    };
+    // Where each piece begins in the stream, and its first row, ahead of
+    // the image data: this host's reader inflates the pieces of such a file
+    // at once. Other readers pass over the chunk (ancillary, private).
+    std::vector<uint8_t> index(4 + 8 * size_t(pieces) + 4);
+    PutBigEndian32(index.data(), uint32_t(pieces));
+    size_t offset = sizeof zlibHeader;
+    for (int i = 0; i < pieces; ++i) {
+        int64_t begin = 0, end = 0;
+        parallel::Band(document.height, pieces, i, &begin, &end);
+        PutBigEndian32(index.data() + 4 + 8 * size_t(i), uint32_t(offset));
+        PutBigEndian32(index.data() + 8 + 8 * size_t(i), uint32_t(begin));
+        offset += deflated[size_t(i)].size();
+    }
+    PutBigEndian32(index.data() + index.size() - 4, uint32_t(offset));
+    if (offset > 0x7FFFFFFF)
+        index.clear();  // offsets past what the chunk holds: no index
+    bool written = index.empty() || WriteChunk(sink, kPieceIndex, index.data(), index.size());
+    written = written && put(zlibHeader, sizeof zlibHeader);
+    for (size_t i = 0; written && i < deflated.size(); ++i) {
+        written = put(deflated[i].data(), deflated[i].size());
+        deflated[i] = std::vector<uint8_t>();
+    }
+    written = written && put(trailer, sizeof trailer) &&
+              (chunk.empty() || WriteChunk(sink, "IDAT", chunk.data(), chunk.size())) &&
+              WriteChunk(sink, "IEND", nullptr, 0);
+    if (!written)
+        *error = "cannot write the file";
+    return written;
+}
+
 } // namespace
 
-bool WritePng(const Document &document, const ByteSink &sink, std::string *error)
+bool WritePng(const Document &document, const ByteSink &sink, std::string *error, int threads, size_t pieceBytes)
 {
     const int32_t channels = document.PlaneCount() >= 3 ? 3 : document.PlaneCount() >= 1 ? 1 : 0;
     if (channels == 0 || document.width <= 0 || document.height <= 0 ||
@@ -104,6 +234,12 @@ bool WritePng(const Document &document, const ByteSink &sink, std::string *error
         *error = "cannot write the file";
         return false;
     }
+
+    // Smaller pieces than pieceBytes gain little time and lose a little
+    // compression at each join.
+    const int pieces = parallel::BandCount(document.height, int64_t((pieceBytes + rowBytes - 1) / rowBytes), threads);
+    if (pieces > 1)
+        return WritePieces(document, channels, rowBytes, pieces, threads, sink, error);
 
     Deflater deflater;
     if (deflateInit2(&deflater.stream, Z_BEST_SPEED, Z_DEFLATED, 15, 9, Z_RLE) != Z_OK) {

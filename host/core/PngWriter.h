@@ -13,10 +13,21 @@
 
 #include "host/core/Document.h"
 
+// The chunk in which a file written in pieces lists them: their count, then
+// for each the offset in the zlib stream where its raw deflate data begins
+// and its first row, then the offset where the last one ends (the stream's
+// Adler-32 follows), each a big-endian 32-bit number. Its name makes it
+// ancillary, private and unsafe to copy (it describes the image data).
+inline constexpr char kPieceIndex[5] = "zpIX";
+
 // Receives the file's bytes in order; answers false to stop the writing.
 using ByteSink = std::function<bool(const uint8_t *bytes, size_t size)>;
 
 // Grey (one plane) or RGB (the first three planes; a fourth, transparency,
 // is not written). False, with *error saying why, when the document cannot
-// be written or the sink refuses.
-bool WritePng(const Document &document, const ByteSink &sink, std::string *error);
+// be written or the sink refuses. With more than one thread, large images
+// are deflated in pieces of rows, one per thread, joined into the file's one
+// stream; the pixels read back are the same, the file a little larger.
+// `pieceBytes` is the least image data (filtered rows) in one piece.
+bool WritePng(const Document &document, const ByteSink &sink, std::string *error, int threads = 1,
+              size_t pieceBytes = size_t(1) << 20);

@@ -25,7 +25,7 @@ bool Write(const std::string &path, const std::vector<uint8_t> &bytes)
     return std::fclose(f) == 0 && ok;
 }
 
-std::vector<uint8_t> Png(int32_t width, int32_t height, int32_t planes, int32_t depth, int16_t mode)
+std::vector<uint8_t> Png(int32_t width, int32_t height, int32_t planes, int32_t depth, int16_t mode, int pieces = 1)
 {
     Document d = MakeDocument(width, height, planes, depth, mode);
     FillTestPattern(&d, 1);
@@ -34,7 +34,7 @@ std::vector<uint8_t> Png(int32_t width, int32_t height, int32_t planes, int32_t 
     WritePng(d, [&](const uint8_t *b, size_t n) {
         file.insert(file.end(), b, b + n);
         return true;
-    }, &error);
+    }, &error, pieces, 1);
     return file;
 }
 
@@ -70,6 +70,7 @@ int main(int argc, char **argv)
     const std::vector<Seed> seeds = {
         {"png", "rgb8.png", Png(5, 4, 3, 8, plugInModeRGBColor)},
         {"png", "grey16.png", Png(3, 3, 1, 16, plugInModeGray16)},
+        {"png", "pieces.png", Png(6, 9, 3, 8, plugInModeRGBColor, 3)},
         {"module", "tiny.dll", TinyDll()},
         {"module", "resources.dll", DllWithResources(2)},
         {"pipl", "filter.pipl", resource_bytes::FilterPropertyList("kvr1", true).Build()},

@@ -259,6 +259,74 @@ void CheckBinOfRank(uint32_t total, uint32_t seed)
 
 // The search both ways (with SSE2 where built with it, and the portable
 // one) against walking the bins, for windows of every size the lanes serve.
+// Every split of the rows into 1 to 7 bands (bands of one row among them),
+// each band computed alone with a workspace of its own, gives the whole
+// call's samples exactly; rows of the destination outside the rectangle are
+// left alone.
+void ExpectBandsMatchTheWholeCall(const Raster &src, const VRect &rect, int32_t depth, bool median, int32_t radius,
+                                  Fixed blurRadius, int32_t padding)
+{
+    Raster source = src;
+    Raster whole(src.bounds, depth);
+    std::fill(whole.samples.begin(), whole.samples.end(), 7);
+    const SPErr expected = median ? filters::MedianFilter(source.View(), whole.View(), rect, radius, padding)
+                                  : filters::GaussianBlur(source.View(), whole.View(), rect, blurRadius, padding);
+    ASSERT_EQ(expected, 0);
+    const VRect r = Intersect(rect, src.bounds);
+    const int32_t rows = r.bottom - r.top;
+    for (int32_t bands = 1; bands <= 7; ++bands)
+        for (int32_t shift = 0; shift < 3; ++shift) {
+            // Band edges: even splits, then moved by `shift` rows, some
+            // bands left one row tall or empty.
+            std::vector<int32_t> edges{r.top};
+            for (int32_t i = 1; i < bands; ++i)
+                edges.push_back(std::min(r.bottom, std::max(edges.back(), r.top + rows * i / bands + shift * (i % 2))));
+            edges.push_back(r.bottom);
+            if (shift == 2 && bands > 1)
+                edges[1] = std::min(r.bottom, r.top + 1);
+            std::sort(edges.begin(), edges.end());
+            Raster banded(src.bounds, depth);
+            std::fill(banded.samples.begin(), banded.samples.end(), 7);
+            for (size_t i = 0; i + 1 < edges.size(); ++i) {
+                filters::Workspace ws;
+                const SPErr e =
+                    median ? filters::MedianFilterRows(source.View(), banded.View(), rect, radius, padding, edges[i],
+                                                       edges[i + 1], ws)
+                           : filters::GaussianBlurRows(source.View(), banded.View(), rect, blurRadius, padding,
+                                                       edges[i], edges[i + 1], ws);
+                ASSERT_EQ(e, 0);
+            }
+            ASSERT_EQ(banded.samples, whole.samples)
+                << (median ? "median radius " : "blur radius ") << (median ? radius : blurRadius) << " depth "
+                << depth << " padding " << padding << " bands " << bands << " shift " << shift;
+        }
+}
+
+TEST(GaussianBlur, BandsOfRowsMatchTheWholeCall)
+{
+    const VRect bounds{3, 2, 3 + 41, 2 + 23};
+    const VRect rects[] = {bounds, VRect{5, 4, 38, 19}, VRect{0, 0, 9, 100}};
+    for (int32_t depth : {8, 16})
+        for (const VRect &rect : rects)
+            for (int32_t padding : {-1, 0, 200})
+                for (Fixed radius : {Fixed(0), Fixed(6554), Fixed(65541), Fixed(3 << 15), Fixed(5 << 16)})
+                    ExpectBandsMatchTheWholeCall(Noise(bounds, depth, 21), rect, depth, false, 0, radius, padding);
+}
+
+TEST(MedianFilter, BandsOfRowsMatchTheWholeCall)
+{
+    const VRect bounds{1, 3, 1 + 37, 3 + 139};  // past the first stripe of columns
+    const VRect rects[] = {bounds, VRect{4, 5, 30, 140}};
+    for (int32_t depth : {8, 16})
+        for (const VRect &rect : rects)
+            for (int32_t padding : {-1, 0, 255})
+                for (int32_t radius : {1, 2, 7, 8}) {
+                    ExpectBandsMatchTheWholeCall(Noise(bounds, depth, 13), rect, depth, true, radius, 0, padding);
+                    if (depth == 8)
+                        ExpectBandsMatchTheWholeCall(MaskLike(bounds, 5), rect, depth, true, radius, 0, padding);
+                }
+}
+
 TEST(BinCounts, BinOfRankMatchesWalkingTheBins)
 {
     for (uint32_t side : {3u, 5u, 15u})

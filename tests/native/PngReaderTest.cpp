@@ -227,3 +227,153 @@ TEST(PngReader, ASmallFileCannotClaimAHugeImage)
     EXPECT_EQ(Read(file, &d, &error), PngRead::Damaged);
     EXPECT_EQ(error, "unsupported image size");
 }
+
+// Large enough for the overlapped reading (several strips of rows): good
+// files, an unknown filter in the first, a middle and the last row, files
+// cut short, with rows to spare, or with a flipped bit answer as the
+// reading on one thread does: the same answer, reason and pixels.
+TEST(PngReader, ReadingOnTwoThreadsAnswersAsOnOne)
+{
+    struct Case { uint32_t width, height; uint8_t depth, colour; };
+    for (const Case &c : {Case{700, 1100, 8, 2}, Case{301, 901, 16, 6}, Case{2001, 1500, 8, 0}}) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + ", " + std::to_string(c.depth) +
+                     "-bit, colour type " + std::to_string(c.colour));
+        const Raw raw = Pattern(c.width, c.height, c.depth, c.colour);
+        std::vector<std::vector<uint8_t>> files;
+        files.push_back(MakePng(raw, {0, 1, 2, 3, 4}, 7));
+        for (uint32_t bad : {0u, c.height / 2, c.height - 1}) {
+            std::vector<uint8_t> filters(c.height, 4);
+            filters[bad] = 5;
+            files.push_back(MakePng(raw, filters, 3));
+        }
+        const std::vector<uint8_t> good = files.front();
+        for (size_t cut : {good.size() / 3, good.size() / 2, good.size() - 40, good.size() - 12})
+            files.emplace_back(good.begin(), good.begin() + long(cut));
+        for (size_t at : {good.size() / 4, good.size() / 2 + 3, good.size() - 30}) {
+            std::vector<uint8_t> flipped = good;
+            flipped[at] ^= 0x10;
+            files.push_back(flipped);
+        }
+        // A header a few rows short of the image data, its checksum made
+        // again.
+        std::vector<uint8_t> spare = good;
+        const uint32_t shorter = c.height - 3;
+        for (int i = 0; i < 4; ++i)
+            spare[20 + size_t(i)] = uint8_t(shorter >> (24 - 8 * i));
+        const uLong crc = crc32(0L, &spare[12], 17);
+        for (int i = 0; i < 4; ++i)
+            spare[29 + size_t(i)] = uint8_t(crc >> (24 - 8 * i));
+        files.push_back(spare);
+
+        for (size_t f = 0; f < files.size(); ++f) {
+            Document one;
+            std::string oneError;
+            const PngRead expected = ReadPng(files[f].data(), files[f].size(), &one, &oneError, 30000, 1);
+            if (f == 0) {
+                ASSERT_EQ(expected, PngRead::Read) << oneError;
+            }
+            for (int threads : {2, 3}) {
+                Document two;
+                std::string twoError;
+                EXPECT_EQ(ReadPng(files[f].data(), files[f].size(), &two, &twoError, 30000, threads), expected)
+                    << "file " << f;
+                EXPECT_EQ(twoError, oneError) << "file " << f;
+                if (expected == PngRead::Read) {
+                    EXPECT_EQ(two.planes, one.planes) << "file " << f;
+                }
+            }
+        }
+    }
+}
+
+namespace {
+
+std::vector<uint8_t> WrittenInPieces(const Document &d, int threads, size_t pieceBytes)
+{
+    std::vector<uint8_t> file;
+    std::string error;
+    EXPECT_TRUE(WritePng(d, [&](const uint8_t *b, size_t n) {
+        file.insert(file.end(), b, b + n);
+        return true;
+    }, &error, threads, pieceBytes)) << error;
+    return file;
+}
+
+// Where each chunk's data begins and how long it is.
+std::vector<std::pair<size_t, size_t>> ChunkData(const std::vector<uint8_t> &file)
+{
+    std::vector<std::pair<size_t, size_t>> chunks;
+    for (size_t at = 8; at + 12 <= file.size();) {
+        const size_t length = size_t(file[at]) << 24 | size_t(file[at + 1]) << 16 | size_t(file[at + 2]) << 8 | file[at + 3];
+        chunks.emplace_back(at + 8, length);
+        at += 12 + length;
+    }
+    return chunks;
+}
+
+// The file with byte `at` (inside a chunk's data) changed and that chunk's
+// checksum made again, so that only what the data says is wrong.
+std::vector<uint8_t> Altered(std::vector<uint8_t> file, size_t at, uint8_t mask)
+{
+    for (const auto &chunk : ChunkData(file))
+        if (at >= chunk.first && at < chunk.first + chunk.second) {
+            file[at] ^= mask;
+            const uLong crc = crc32(0L, &file[chunk.first - 4], uInt(4 + chunk.second));
+            for (int i = 0; i < 4; ++i)
+                file[chunk.first + chunk.second + size_t(i)] = uint8_t(crc >> (24 - 8 * i));
+        }
+    return file;
+}
+
+} // namespace
+
+// Files written in pieces are read with their pieces inflated at once:
+// every size and piece count reads back exactly; a list that does not match
+// the image data, and image data damaged inside the pieces (checksums made
+// again), are answered as on one thread.
+TEST(PngReader, PiecesOfTheHostsOwnFilesReadAtOnceAsOnOneThread)
+{
+    struct Kind { int32_t width, height, planes, depth; int16_t mode; };
+    for (const Kind &k : {Kind{3, 7, 3, 8, plugInModeRGBColor}, Kind{301, 97, 3, 16, plugInModeRGB48},
+                          Kind{64, 13, 1, 8, plugInModeGrayScale}, Kind{1, 40, 1, 16, plugInModeGray16}}) {
+        Document d = MakeDocument(k.width, k.height, k.planes, k.depth, k.mode);
+        FillTestPattern(&d, 3);
+        for (int pieces : {2, 3, 7}) {
+            const std::vector<uint8_t> file = WrittenInPieces(d, pieces, 1);
+            for (int threads : {1, 2, 4}) {
+                Document back;
+                std::string error;
+                ASSERT_EQ(ReadPng(file.data(), file.size(), &back, &error, 30000, threads), PngRead::Read) << error;
+                EXPECT_EQ(back.planes, d.planes) << k.width << " x " << k.height << ", " << pieces << " pieces, "
+                                                 << threads << " threads";
+            }
+        }
+    }
+
+    Document d = MakeDocument(301, 97, 3, 8, plugInModeRGBColor);
+    FillTestPattern(&d, 9);
+    const std::vector<uint8_t> file = WrittenInPieces(d, 4, 1);
+    const auto chunks = ChunkData(file);
+    ASSERT_GE(chunks.size(), 4u);
+    const size_t index = chunks[1].first, data = chunks[2].first, dataLength = chunks[2].second;
+    std::vector<std::vector<uint8_t>> files;
+    for (size_t at = index; at < index + chunks[1].second; at += 3)  // every field of the list
+        files.push_back(Altered(file, at, 0x01));
+    for (size_t step = 1; step < 40; ++step)  // inside the pieces
+        files.push_back(Altered(file, data + dataLength * step / 40, uint8_t(1 << (step % 8))));
+    files.push_back(Altered(file, data + dataLength - 2, 0x80));  // the Adler-32
+    for (size_t f = 0; f < files.size(); ++f) {
+        Document one, many;
+        std::string oneError, manyError;
+        const PngRead expected = ReadPng(files[f].data(), files[f].size(), &one, &oneError, 30000, 1);
+        EXPECT_EQ(ReadPng(files[f].data(), files[f].size(), &many, &manyError, 30000, 3), expected) << "file " << f;
+        EXPECT_EQ(manyError, oneError) << "file " << f;
+        if (expected == PngRead::Read) {
+            EXPECT_EQ(many.planes, one.planes) << "file " << f;
+        }
+        if (f < files.size() - 40) {
+            EXPECT_EQ(expected, PngRead::Read) << "a list that does not match is passed over, file " << f;
+            EXPECT_EQ(many.planes, d.planes) << "file " << f;
+        }
+    }
+}

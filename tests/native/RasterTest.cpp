@@ -158,3 +158,34 @@ TEST(Scaling, EnlargingRepeatsPixelsAndBadScalingIsRefused)
             EXPECT_EQ(out[y * 4 + x], r.View().At(x / 2, y / 2));
     EXPECT_NE(ReadScaledToMemory(pyramid, &read, PSScaling{{0, 0, 0, 2}, {0, 0, 4, 4}}, PixelMemoryDesc{out, 32, 8, 0, 8}), 0);
 }
+
+// Levels reduced in bands of rows, in any order (bands of one row among
+// them), are the levels of the single pass, sample for sample.
+TEST(Scaling, LevelsReducedInBandsOfRowsMatchTheSinglePass)
+{
+    for (const VRect &bounds : {VRect{0, 0, 11, 13}, VRect{2, 3, 2 + 40, 3 + 1}, VRect{0, 0, 1, 37}, VRect{0, 0, 67, 30}})
+        for (int32_t depth : {8, 16}) {
+            Raster r = Ramp(bounds, depth);
+            for (size_t i = 0; i < r.samples.size(); ++i)
+                r.samples[i] = uint16_t((r.samples[i] * 7 + i * 13) % (depth == 16 ? 32769 : 256));
+            Pyramid whole;
+            whole.Build(r.View(), 1);
+            for (int32_t bands = 1; bands <= 6; ++bands) {
+                Pyramid banded;
+                banded.Build(r.View(), 1, [&](int32_t rows, const std::function<void(int32_t, int32_t)> &reduce) {
+                    // Last band first; with six, every row a band of its own.
+                    const int32_t count = bands == 6 ? rows : bands;
+                    for (int32_t i = count - 1; i >= 0; --i)
+                        reduce(rows * i / count, rows * (i + 1) / count);
+                });
+                ASSERT_EQ(banded.LevelCount(), whole.LevelCount());
+                for (int32_t level = 1; level < whole.LevelCount(); ++level) {
+                    const RasterView a = whole.Level(level), b = banded.Level(level);
+                    ASSERT_EQ(a.Width(), b.Width());
+                    ASSERT_EQ(a.Height(), b.Height());
+                    ASSERT_TRUE(std::equal(a.data, a.data + size_t(a.Width()) * size_t(a.Height()), b.data))
+                        << "level " << level << ", " << bands << " bands, depth " << depth;
+                }
+            }
+        }
+}

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <wincodec.h>
+
 #include "TestHost.h"
 #include "host/FilterRegistry.h"
 #include "host/ImageFile.h"
+#include "host/core/Parallel.h"
 
 namespace {
 
@@ -632,4 +635,143 @@ TEST(ImageFiles, CmykStaysCmykAndSeveralPagesAreRefused)
     EXPECT_NE(error.find("it holds 3 pages"), std::string::npos) << error;
     for (const std::string &path : {rgbPath, cmykPath, pagesPath})
         DeleteFileA(path.c_str());
+}
+
+namespace {
+
+// A PNG file as the platform's own decoder reads it, in the file's sample
+// range: RGB or grey, 8 or 16 bits, row after row. Empty when it cannot.
+std::vector<uint16_t> DecodedByThePlatform(const std::string &path, bool grey, bool sixteen, UINT *width,
+                                           UINT *height)
+{
+    std::vector<uint16_t> samples;
+    const bool started = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    IWICImagingFactory *factory = nullptr;
+    IWICBitmapDecoder *decoder = nullptr;
+    IWICBitmapFrameDecode *frame = nullptr;
+    IWICFormatConverter *converter = nullptr;
+    const std::wstring wide(path.begin(), path.end());
+    const WICPixelFormatGUID format = grey ? (sixteen ? GUID_WICPixelFormat16bppGray : GUID_WICPixelFormat8bppGray)
+                                           : (sixteen ? GUID_WICPixelFormat48bppRGB : GUID_WICPixelFormat24bppRGB);
+    if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                   reinterpret_cast<void **>(&factory))) &&
+        SUCCEEDED(factory->CreateDecoderFromFilename(wide.c_str(), nullptr, GENERIC_READ,
+                                                     WICDecodeMetadataCacheOnDemand, &decoder)) &&
+        SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(frame->GetSize(width, height))) {
+        // The decoder's own format when it is the one asked for; a
+        // conversion otherwise.
+        WICPixelFormatGUID own = {};
+        IWICBitmapSource *source = frame;
+        if (FAILED(frame->GetPixelFormat(&own)) || own != format) {
+            if (FAILED(factory->CreateFormatConverter(&converter)) ||
+                FAILED(converter->Initialize(frame, format, WICBitmapDitherTypeNone, nullptr, 0,
+                                             WICBitmapPaletteTypeCustom)))
+                source = nullptr;
+            else
+                source = converter;
+        }
+        const UINT channels = grey ? 1 : 3, sampleBytes = sixteen ? 2 : 1;
+        const UINT stride = *width * channels * sampleBytes;
+        std::vector<uint8_t> bytes(size_t(stride) * *height);
+        if (source != nullptr && SUCCEEDED(source->CopyPixels(nullptr, stride, UINT(bytes.size()), bytes.data()))) {
+            // WIC gives 16-bit samples in the machine's order.
+            samples.resize(size_t(*width) * *height * channels);
+            for (size_t i = 0; i < samples.size(); ++i)
+                samples[i] = sixteen ? uint16_t(bytes[2 * i] | bytes[2 * i + 1] << 8) : bytes[i];
+        }
+    }
+    for (IUnknown *object : std::initializer_list<IUnknown *>{converter, frame, decoder, factory})
+        if (object != nullptr)
+            object->Release();
+    if (started)
+        CoUninitialize();
+    return samples;
+}
+
+} // namespace
+
+// PNG files written on several threads (their image data deflated in
+// pieces joined into one stream) read back as the one thread's do, through
+// the host's own reader on one thread and on several, and through the
+// platform's decoder; and they are about as large.
+TEST(ImageFiles, PngFilesWrittenOnSeveralThreadsReadBackAsOnOne)
+{
+    struct Kind { int32_t width, height, planes, depth; int16_t mode; };
+    for (const Kind &k : {Kind{1501, 903, 3, 8, plugInModeRGBColor}, Kind{1001, 701, 3, 16, plugInModeRGB48},
+                          Kind{1999, 1777, 1, 8, plugInModeGrayScale}, Kind{777, 2001, 1, 16, plugInModeGray16},
+                          Kind{3, 5, 3, 8, plugInModeRGBColor}}) {
+        SCOPED_TRACE(std::to_string(k.width) + " x " + std::to_string(k.height) + ", " + std::to_string(k.planes) +
+                     " plane(s), " + std::to_string(k.depth) + "-bit");
+        Document d = MakeDocument(k.width, k.height, k.planes, k.depth, k.mode);
+        FillTestPattern(&d, 11);
+        d.At(0, 0, 0) = 0;
+        d.At(0, 1, 0) = uint16_t(d.MaxSample());
+        std::string error;
+        const std::string one = TempPath("one-thread.png"), many = TempPath("four-threads.png");
+        parallel::SetThreadCount(1);
+        ASSERT_TRUE(SaveImageFile(one, d, &error)) << error;
+        parallel::SetThreadCount(4);
+        ASSERT_TRUE(SaveImageFile(many, d, &error)) << error;
+        for (int threads : {1, 4}) {
+            parallel::SetThreadCount(threads);
+            for (const std::string &path : {one, many}) {
+                Document back;
+                ASSERT_TRUE(LoadImageFile(path, &back, &error)) << error;
+                EXPECT_EQ(back.depth, d.depth);
+                EXPECT_EQ(back.planes, d.planes) << path << " read on " << threads << " thread(s)";
+            }
+        }
+        parallel::SetThreadCount(1);
+        UINT width = 0, height = 0;
+        const std::vector<uint16_t> platform = DecodedByThePlatform(many, k.planes == 1, k.depth == 16, &width, &height);
+        ASSERT_FALSE(platform.empty());
+        ASSERT_EQ(width, UINT(k.width));
+        ASSERT_EQ(height, UINT(k.height));
+        size_t mismatches = 0;
+        for (int32_t y = 0; y < k.height; ++y)
+            for (int32_t x = 0; x < k.width; ++x)
+                for (int32_t p = 0; p < k.planes; ++p) {
+                    const uint16_t host = d.At(p, x, y);
+                    const uint16_t expected = k.depth == 16 ? HostToFile16(host) : host;
+                    mismatches += platform[(size_t(y) * size_t(k.width) + size_t(x)) * size_t(k.planes) + size_t(p)] !=
+                                  expected;
+                }
+        EXPECT_EQ(mismatches, 0u);
+        WIN32_FILE_ATTRIBUTE_DATA a = {}, b = {};
+        ASSERT_TRUE(GetFileAttributesExA(one.c_str(), GetFileExInfoStandard, &a));
+        ASSERT_TRUE(GetFileAttributesExA(many.c_str(), GetFileExInfoStandard, &b));
+        EXPECT_LT(double(b.nFileSizeLow), double(a.nFileSizeLow) * 1.03 + 64);
+        DeleteFileA(one.c_str());
+        DeleteFileA(many.c_str());
+    }
+}
+
+// The host's blur and median in bands of rows on four threads: the filter
+// gives the image it gives on one, sample for sample, at both depths.
+TEST_F(ModuleTest, TheFilterGivesTheSameImageWithTheHostOnFourThreads)
+{
+    ASSERT_TRUE(DeleteFilterKey());
+    ASSERT_TRUE(StoreFilterFloat("Last bias", 0.05f));
+    ASSERT_TRUE(StoreFilterFloat("Last gamma", 2.0f));
+    ASSERT_TRUE(StoreFilterFloat("Last contrast", 230.0f));
+    for (int32_t depth : {8, 16}) {
+        Document photo = MakeDocument(1000, 700, 3, depth, depth == 16 ? plugInModeRGB48 : plugInModeRGBColor);
+        FillTestPattern(&photo, 23);
+        Document one = photo, four = photo;
+        parallel::SetThreadCount(1);
+        const RunReport single = host.Run(one);
+        parallel::SetThreadCount(4);
+        const RunReport shared = host.Run(four);
+        parallel::SetThreadCount(1);
+        ASSERT_EQ(single.result, 0);
+        ASSERT_EQ(shared.result, 0);
+        EXPECT_TRUE(shared.Clean());
+        EXPECT_NE(one.planes, photo.planes);
+        EXPECT_EQ(four.planes, one.planes) << depth << "-bit";
+        const auto applied = std::count_if(host.events.begin(), host.events.end(), [](const HostEvent &e) {
+            return e.kind == EventKind::Port && e.text.compare(0, 6, "apply ") == 0;
+        });
+        EXPECT_GT(applied, 0);
+    }
+    DeleteFilterKey();
 }
