@@ -114,8 +114,8 @@ int main(int argc, char **argv)
     RunReport report = host.Run(document);
     if (!report.Clean())
         return 1;
-    std::printf("  the dialog's peak memory beyond the document's: %.1f MB (the document holds %.1f MB; "
-                "goal: no copy of it at full resolution)\n",
+    std::printf("  the dialog's peak memory beyond the process's peak before it (the file's load): %.1f MB "
+                "(the document holds %.1f MB; goal: no copy of it at full resolution)\n",
                 dialogPeak - documentPeak,
                 double(document.width) * document.height * document.PlaneCount() * 2 / (1024.0 * 1024.0));
     // The same paints with nothing to show (no preview buffers): what

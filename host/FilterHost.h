@@ -159,11 +159,14 @@ public:
     struct Timing {
         double selectors = 0, hostFilters = 0, tileDelivery = 0, dialog = 0;
         double previewFilters = 0;  // the host's filters run for the dialog's preview
+        double previewReads = 0;    // image data delivered for the dialog's preview
         double display = 0;         // drawing pixel maps for the plug-in
     } timing;
     // Where the time of a host filter goes: to the preview while the dialog
     // is open, else to the run.
     double *FilterClock() { return startBegan_ >= 0 ? &timing.previewFilters : &timing.hostFilters; }
+    // The same for delivering image data.
+    double *DeliveryClock() { return startBegan_ >= 0 ? &timing.previewReads : &timing.tileDelivery; }
     // The first tile ends the dialog's share of the start call.
     void DialogClosed();
     static double Now();

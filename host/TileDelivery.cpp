@@ -117,8 +117,12 @@ OSErr TileDelivery::Undelivered(OSErr error, const std::string &why)
 
 OSErr TileDelivery::Advance()
 {
-    host_.DialogClosed();
-    FilterHost::Stopwatch stopwatch(&host_.timing.tileDelivery);
+    // The first request for output is the run's first tile, which ends the
+    // dialog's share of the start call; image data the preview asks for
+    // (no output) is the dialog's.
+    if (!Empty(host_.Record().outRect))
+        host_.DialogClosed();
+    FilterHost::Stopwatch stopwatch(host_.DeliveryClock());
     ++advanceCalls_;
     const HostBehaviour &behaviour = host_.behaviour;
     if (behaviour.lastOutputOnly) {
