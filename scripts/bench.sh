@@ -104,10 +104,14 @@ copies=$bench/batch-in
 mkdir -p "$copies"
 for i in 1 2 3 4 5 6 7 8; do [ -f "$copies/photo-$i.png" ] || cp "$png8" "$copies/photo-$i.png"; done
 jobs=$(nproc)
+# One core against all of them: one job on one thread, then one job per
+# processor (each of their threads shared out), then one job on every thread.
 rm -rf "$bench/batch-out"
-one=$(seconds $host batch "$module" "Z:$bench/batch-out" "Z:$copies" --ok --jobs 1)
+one=$(seconds $host batch "$module" "Z:$bench/batch-out" "Z:$copies" --ok --jobs 1 --threads 1)
 rm -rf "$bench/batch-out"
 many=$(seconds $host batch "$module" "Z:$bench/batch-out" "Z:$copies" --ok --jobs "$jobs")
 rm -rf "$bench/batch-out"
-printf '  --jobs 1 %.1f s, --jobs %d %.1f s: %.2fx the throughput (goal: at least 1.8x on 2 cores)\n' \
-  "$one" "$jobs" "$many" "$(awk "BEGIN { print $one / $many }")"
+threaded=$(seconds $host batch "$module" "Z:$bench/batch-out" "Z:$copies" --ok --jobs 1)
+rm -rf "$bench/batch-out"
+printf '  one job on one thread %.1f s; --jobs %d %.1f s: %.2fx the throughput (goal: at least 1.8x on 2 cores); one job on %d threads %.1f s\n' \
+  "$one" "$jobs" "$many" "$(awk "BEGIN { print $one / $many }")" "$jobs" "$threaded"
