@@ -73,17 +73,23 @@ const char *SelectorWord(int16_t selector)
 // which come by the hundred, as counts.
 void PrintEvents(const FilterHost &host)
 {
-    size_t tiles = 0, portCalls = 0;
+    size_t tiles = 0, others = 0, portCalls = 0;
     for (const HostEvent &e : host.events) {
-        if (e.kind == EventKind::Advance)
-            ++tiles;
+        // A request that asks for output is a tile; one that asks for none
+        // reads image data (a preview's) or asks for nothing.
+        if (e.kind == EventKind::Advance && e.text.compare(0, 3, "in ") == 0)
+            ++(e.text.find(" out (0,0,0,0)") == std::string::npos ? tiles : others);
+        else if (e.kind == EventKind::Advance)
+            std::printf("  %-8s %s\n", EventKindName(e.kind), e.text.c_str());
         else if (e.kind == EventKind::Port)
             ++portCalls;
         else if (e.kind != EventKind::Selector && e.kind != EventKind::Progress)
             std::printf("  %-8s %s\n", EventKindName(e.kind), e.text.c_str());
     }
-    if (tiles != 0 || portCalls != 0)
-        std::printf("  %zu tile request(s) through advanceState, %zu channel-port call(s)\n", tiles, portCalls);
+    if (tiles != 0 || others != 0 || portCalls != 0)
+        std::printf("  %zu tile request(s) and %zu request(s) without output through advanceState, %zu channel-port "
+                    "call(s)\n",
+                    tiles, others, portCalls);
 }
 
 // Exit status: 0 the filter ran, 3 it did not (refused or cancelled), 1 an
