@@ -37,9 +37,10 @@ bool FilterContext::ReadDelivered(const Rect &sourceRect, const Rect &destinatio
         record.outHiPlane = 2;
         record.inputRate = 1 << 16;
         const OSErr answer = record.advanceState();
-        const int32_t rowBytes = record.inRowBytes;
-        if (answer != noErr || record.inData == nullptr ||
-            rowBytes < (region.right - region.left) * 3 * sampleBytes) {
+        // A row step of 0 means packed rows, as it does for the tiles.
+        const int32_t packed = (region.right - region.left) * 3 * sampleBytes;
+        const int32_t rowBytes = record.inRowBytes != 0 ? record.inRowBytes : packed;
+        if (answer != noErr || record.inData == nullptr || rowBytes < packed) {
             delivered = false;
             break;
         }
