@@ -58,7 +58,6 @@ public:
         context_.DisposePorts();
         context_.ownSmoother.Release();
         context_.deliveredRead.Clear();
-        std::vector<uint8_t>().swap(context_.drawBits);
         context_.channelPorts = nullptr;
         context_.buffers = nullptr;
         context_.services = HostServices();
@@ -125,6 +124,7 @@ void FilterContext::DoPrepare()
 void FilterContext::DoStart()
 {
     *result = noErr;
+    failure = Failure::None;
     if (RefuseUnsupportedDocument())
         return;
 
