@@ -472,8 +472,12 @@ PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::stri
         const size_t start = at;
         if (ReadPieces(index, indexLength, dataBytes, stride, height, threads, walk, *document, bpp))
             return PngRead::Read;
+        // What the pieces' walk found is not the file's answer: the reading
+        // that follows gives that.
         at = start;
         ended = false;
+        if (error != nullptr)
+            error->clear();
     }
 
     if (threads > 1 && uint64_t(height) * stride > 2 * batch.size())

@@ -377,3 +377,27 @@ TEST(PngReader, PiecesOfTheHostsOwnFilesReadAtOnceAsOnOneThread)
         }
     }
 }
+
+// A list whose pieces do not hold together (a file the fuzzer made): read as
+// a file without the list, which succeeds, and with no reason left over from
+// the pieces' attempt.
+TEST(PngReader, AListThatFailsLeavesNoReasonBehind)
+{
+    const std::string hex =
+        "89504e470d0a1a0a0000000d49484452000000060000000908020000009ef8caca000000207a70495800000003000000"
+        "020000000000000041000000030000008000000006000000bbda7e7abe000000bf49444154780162946792d0b7523034"
+        "f03130d255f750d494d465e41497d55157b2b1b1b4b7b254d296d6553066e413163557b5557217b594f6d3b1d231d696"
+        "03000000ffff62646166f0b1b252b331d4b1f3b415975530d46314e6e056b4d274d332d57476d03756d5953564146462"
+        "30b30bb4d014d5b5f1b636d397509107000000ffff63e49491d237b0b0d754d6b2b0b6d45252d5d06564106130b3f271"
+        "579456b33137557654375460141413b25451d3b1f3b05236d1365353d1530500ee2d1aef3e615d5300fbffffb6454e44"
+        "ae426082";
+    std::vector<uint8_t> file;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        file.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    Document one, two;
+    std::string oneError, twoError;
+    ASSERT_EQ(ReadPng(file.data(), file.size(), &one, &oneError, 1024, 1), PngRead::Read) << oneError;
+    ASSERT_EQ(ReadPng(file.data(), file.size(), &two, &twoError, 1024, 2), PngRead::Read) << twoError;
+    EXPECT_EQ(twoError, "");
+    EXPECT_EQ(two.planes, one.planes);
+}
