@@ -76,6 +76,15 @@ const Sample *Padded(std::vector<Sample> &buffer, const RasterView &source, cons
     return out;
 }
 
+// The rows rowBegin .. rowEnd - 1 of the working rectangle, counted from its
+// top into *begin .. *end - 1; false when the band holds none of them.
+bool BandOf(const VRect &r, int32_t rowBegin, int32_t rowEnd, int32_t *begin, int32_t *end)
+{
+    *begin = std::max(rowBegin, r.top) - r.top;
+    *end = std::min(rowEnd, r.bottom) - r.top;
+    return *end > *begin;
+}
+
 VRect Working(const RasterView &source, const RasterView &destination, const VRect &rect)
 {
     return Intersect(Intersect(rect, source.bounds), destination.bounds);
@@ -329,9 +338,8 @@ SPErr GaussianBlurRows(const RasterView &source, const RasterView &destination, 
     const VRect r = Working(source, destination, rect);
     if (IsEmpty(r))
         return noErr;
-    // The band's rows, from the rectangle's top.
-    const int32_t b = std::max(rowBegin, r.top) - r.top, e = std::min(rowEnd, r.bottom) - r.top;
-    if (e <= b)
+    int32_t b = 0, e = 0;
+    if (!BandOf(r, rowBegin, rowEnd, &b, &e))
         return noErr;
     if (radius == 0)
         return CopyPixels(source, destination, VRect{r.top + b, r.left, r.top + e, r.right});
@@ -437,8 +445,8 @@ SPErr MedianFilterRows(const RasterView &source, const RasterView &destination, 
     const VRect r = Working(source, destination, rect);
     if (IsEmpty(r))
         return noErr;
-    const int32_t b = std::max(rowBegin, r.top) - r.top, e = std::min(rowEnd, r.bottom) - r.top;
-    if (e <= b)
+    int32_t b = 0, e = 0;
+    if (!BandOf(r, rowBegin, rowEnd, &b, &e))
         return noErr;
     const int32_t w = r.right - r.left, h = e - b;
     if (source.depth == 8 && radius <= 7)

@@ -326,7 +326,6 @@ SPErr ReadScaledToMemory(const Pyramid &pyramid, VRect *readRect, const PSScalin
     // Level 0 is addressed in the base's own coordinates; the reduced levels
     // start at 0, 0: both become coordinates from the base's origin.
     if (level == 0)
-        source.bounds = VRect{0, 0, base.Height(), base.Width()},
-        source.data = base.data;
+        source = RasterView{base.data, VRect{0, 0, base.Height(), base.Width()}, base.depth};
     return ReadScaledFromLevel(source, level, origin, source.Width(), source.Height(), readRect, scaling, memory);
 }

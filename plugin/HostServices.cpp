@@ -31,11 +31,11 @@ HostServices HostServices::Choose(const FilterRecord &record, PSChannelPortsSuit
     services.lastOutputOnly = std::memcmp(&record.hostSig, kLastOutputOnlySignature, sizeof record.hostSig) == 0;
     const ReadImageDocumentDesc *document = record.documentInfo;
     const ReadChannelDesc *first = document != nullptr ? document->targetCompositeChannels : nullptr;
-    services.documentDescribed = first != nullptr && first->port != nullptr;
+    const bool described = first != nullptr && first->port != nullptr;
 
     services.smoothing = HasPortFilters(ports) ? Smoothing::HostFilters : Smoothing::Own;
     services.previewSource =
-        services.documentDescribed && HasScaledReads(ports) ? PreviewSource::DocumentPorts : PreviewSource::Delivered;
+        described && HasScaledReads(ports) ? PreviewSource::DocumentPorts : PreviewSource::Delivered;
     services.drawing = record.displayPixels != nullptr ? Drawing::Host : Drawing::Own;
     services.memory = MemorySource::Choose(buffers, record.bufferProcs, record.handleProcs);
     return services;

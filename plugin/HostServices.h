@@ -29,7 +29,6 @@ struct HostServices {
     bool delivers = false;          // advanceState: without it nothing can be filtered
     bool reportsFailures = false;   // the host shows the user what a negative result code means
     bool lastOutputOnly = false;    // the host keeps only the last output delivered: one request for all
-    bool documentDescribed = false; // documentInfo with a first composite channel
 
     static HostServices Choose(const FilterRecord &record, PSChannelPortsSuite3 *ports, PSBufferSuite1 *buffers);
 };

@@ -43,16 +43,6 @@ bool CanLockHandles(const HandleProcs *procs)
 
 } // namespace
 
-const char *MemoryKindName(MemoryKind kind)
-{
-    switch (kind) {
-    case MemoryKind::BufferSuite: return "the buffer suite";
-    case MemoryKind::RecordBuffers: return "the record's buffer procedures";
-    case MemoryKind::Handles: return "the handle procedures";
-    default: return "the module's heap";
-    }
-}
-
 MemorySource MemorySource::Choose(PSBufferSuite1 *suite, const BufferProcs *bufferProcs,
                                   const HandleProcs *handleProcs)
 {

@@ -9,8 +9,6 @@
 
 enum class MemoryKind { BufferSuite, RecordBuffers, Handles, ModuleHeap };
 
-const char *MemoryKindName(MemoryKind kind);
-
 struct MemorySource {
     MemoryKind kind = MemoryKind::ModuleHeap;
     PSBufferSuite1 *suite = nullptr;
