@@ -16,11 +16,12 @@ int32_t ReducedSize(int32_t size, int32_t level)
 } // namespace
 
 bool BandedScaledRead::Plan(int32_t documentWidth, int32_t documentHeight, int32_t depth,
-                            const PSScaling &scaling, const VRect &readRect, int64_t bandSamples)
+                            const PSScaling &scaling, const VRect &readRect, int64_t bandSamples, int32_t planes)
 {
     Clear();
-    if (documentWidth <= 0 || documentHeight <= 0)
+    if (documentWidth <= 0 || documentHeight <= 0 || planes < 3 || planes > 4)
         return false;
+    planes_ = planes;
     scaling_ = scaling;
     depth_ = depth == 16 ? 16 : 8;
     level_ = ScaledReadLevel(scaling, PyramidLevelCount(documentWidth, documentHeight));
@@ -42,14 +43,14 @@ bool BandedScaledRead::Plan(int32_t documentWidth, int32_t documentHeight, int32
     const int64_t rows = std::max<int64_t>(1, bandSamples / regionWidth);
     bandRows_ = int32_t(std::min<int64_t>((rows + block - 1) / block * block, regionHeight));
     bandRows_ = std::max(bandRows_, std::min(block, regionHeight));
-    for (Raster &plane : reduced_)
-        plane = Raster(footprint_, depth_);
+    for (int32_t p = 0; p < planes_; ++p)
+        reduced_[p] = Raster(footprint_, depth_);
     return true;
 }
 
 void BandedScaledRead::AddBand(int32_t top, int32_t rows, const void *data, int32_t rowBytes, int32_t planes)
 {
-    if (data == nullptr || rows <= 0 || planes < 3 || top < region_.top || top + rows > region_.bottom)
+    if (data == nullptr || rows <= 0 || planes < planes_ || top < region_.top || top + rows > region_.bottom)
         return;
     const int32_t width = region_.right - region_.left;
     const VRect bounds{top, region_.left, top + rows, region_.right};
@@ -58,7 +59,7 @@ void BandedScaledRead::AddBand(int32_t top, int32_t rows, const void *data, int3
     band_.bounds = bounds;
     band_.depth = depth_;
     const RasterView band{band_.samples.data(), bounds, depth_};
-    for (int32_t p = 0; p < 3; ++p) {
+    for (int32_t p = 0; p < planes_; ++p) {
         for (int32_t y = 0; y < rows; ++y) {
             const uint8_t *row = static_cast<const uint8_t *>(data) + int64_t(y) * rowBytes;
             uint16_t *to = &band.At(region_.left, top + y);
@@ -96,7 +97,7 @@ void BandedScaledRead::AddBand(int32_t top, int32_t rows, const void *data, int3
 
 SPErr BandedScaledRead::Read(int32_t plane, VRect *readRect, const PixelMemoryDesc &memory) const
 {
-    if (plane < 0 || plane > 2 || IsEmpty(footprint_))
+    if (plane < 0 || plane >= planes_ || IsEmpty(footprint_))
         return paramErr;
     Raster &samples = const_cast<Raster &>(reduced_[plane]);
     return ReadScaledFromLevel(samples.View(), level_, VPoint{0, 0}, levelWidth_, levelHeight_, readRect, scaling_,
@@ -110,6 +111,7 @@ void BandedScaledRead::Clear()
     band_ = Raster();
     footprint_ = region_ = VRect{};
     bandRows_ = 0;
+    planes_ = 3;
 }
 
 } // namespace engine

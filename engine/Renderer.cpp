@@ -3,6 +3,8 @@
 // channel ports where the host has them, else by the module itself.
 #include <windows.h>
 
+#include <cstring>
+
 #include "engine/ShadowKernels.h"
 #include "plugin/FilterContext.h"
 
@@ -117,10 +119,15 @@ void FilterContext::BlendLaidOut(const void *source, void *destination, const ui
 
 int32_t FilterContext::ReadComposite(const Rect &sourceRect, const Rect &destinationRect, uint8_t *buffer)
 {
+    // The preview's original brings the document's transparency with it.
+    const bool withTransparency = transparency && buffer == previewOriginal && previewAlpha != nullptr;
     if (services.previewSource == HostServices::PreviewSource::Delivered) {
-        compositeReadFailed = !ReadDelivered(sourceRect, destinationRect, buffer);
+        compositeReadFailed =
+            !ReadDelivered(sourceRect, destinationRect, buffer, withTransparency ? previewAlpha : nullptr);
         return 0;
     }
+    if (withTransparency)
+        ReadTransparency(sourceRect, destinationRect);
     compositeReadFailed = true;
     const ReadImageDocumentDesc *document = filterRecord->documentInfo;
     const ReadChannelDesc *channel = document != nullptr ? document->targetCompositeChannels : nullptr;
@@ -139,7 +146,8 @@ int32_t FilterContext::ReadComposite(const Rect &sourceRect, const Rect &destina
                                destinationRect.right};
     const PSScaling scaling = {{sourceRect.top, sourceRect.left, sourceRect.bottom, sourceRect.right},
                                destination};
-    const int32_t planes = filterRecord->planes;
+    // The buffers hold three bytes a pixel, whatever else the document has.
+    const int32_t planes = 3;
     PixelMemoryDesc memory = {buffer, (destination.right - destination.left) * planes * 8, planes * 8, 0, 8};
 
     // Red, green and blue into bytes 0, 1 and 2 of each pixel. A document
@@ -157,6 +165,29 @@ int32_t FilterContext::ReadComposite(const Rect &sourceRect, const Rect &destina
     }
     compositeReadFailed = failed || read < 3;
     return 0;
+}
+
+void FilterContext::ReadTransparency(const Rect &sourceRect, const Rect &destinationRect)
+{
+    const int32_t width = destinationRect.right - destinationRect.left;
+    const int32_t height = destinationRect.bottom - destinationRect.top;
+    if (width <= 0 || height <= 0)
+        return;
+    std::memset(previewAlpha, 255, size_t(width) * size_t(height));
+    const ReadImageDocumentDesc *document = filterRecord->documentInfo;
+    const ReadChannelDesc *channel = document != nullptr ? document->targetTransparency : nullptr;
+    if (channel == nullptr || channel->port == nullptr || channelPorts == nullptr ||
+        channelPorts->ReadScaledPixels == nullptr)
+        return;
+    const VRect destination = {destinationRect.top, destinationRect.left, destinationRect.bottom,
+                               destinationRect.right};
+    const PSScaling scaling = {{sourceRect.top, sourceRect.left, sourceRect.bottom, sourceRect.right},
+                               destination};
+    PixelMemoryDesc memory = {previewAlpha, width * 8, 8, 0, 8};
+    VRect area = destination;
+    // A transparency that cannot be read leaves the preview opaque.
+    if (channelPorts->ReadScaledPixels(channel->port, &area, &scaling, &memory) != 0)
+        std::memset(previewAlpha, 255, size_t(width) * size_t(height));
 }
 
 int32_t FilterContext::RenderPreview()

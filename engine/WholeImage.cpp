@@ -69,7 +69,11 @@ int32_t FilterContext::ApplyWholeImage()
         deliveredForPreview = false;
     }
 
-    const int32_t planes = filterRecord->planes;
+    // Red, green and blue are asked for, in and out, interleaved three
+    // samples a pixel: a document's transparency, after them, is neither
+    // read nor written, and stays as it is. (A column step the host states
+    // for them is not needed, and some hosts state it wrong.)
+    const int32_t planes = 3;
     const int32_t maskBytes = engine::TileMaskBytes(DocumentDepth(), tileWidth, tileHeight, planes);
     if (maskBytes == 0) {
         *result = memFullErr;

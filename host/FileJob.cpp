@@ -133,15 +133,20 @@ FileJob::Outcome FileJob::Filter(FilterHost &host, std::string *why)
     // The filter answers 1 both for the person's cancel and for a refusal
     // it told the person of in a message box.
     const std::string box = LastMessageBox(host);
-    if (report_.result == 1 && !report_.finished && box.empty()) {
+    if (report_.result == 1 && !report_.completed && box.empty()) {
         *why = "cancelled";
         return outcome_ = Outcome::Cancelled;
     }
     if (report_.result == 1 && !box.empty()) {
         *why = "the filter refused it (" + box + ")";
+        // The host the interface comes from filters the background layer
+        // only; the other hosts hand a layer with transparency to be filtered.
+        if (document_.hasTransparency && host.Services().signature == kPhotoshopSignature)
+            *why += "; an image with transparency is filtered under --host plain, photodemon or gimp, "
+                    "as the hosts other than the original filter layers";
         return outcome_ = Outcome::Refused;
     }
-    if (report_.result != 0 || !report_.finished || !report_.Clean()) {
+    if (report_.result != 0 || !report_.completed || !report_.Clean()) {
         *why = "the filter returned " + ResultWords(report_.result) +
                (report_.Clean() ? "" : " and left something behind");
         return outcome_ = Outcome::Failed;

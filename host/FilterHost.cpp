@@ -301,31 +301,41 @@ void FilterHost::BuildRecord(Document &document)
     const int16_t height = int16_t(document.height > 32767 ? 32767 : document.height);
     r.imageSize = Point{height, width};
     r.planes = int16_t(document.PlaneCount());
-    r.filterRect = Rect{0, 0, height, width};
+    const ProfileServices services = Services();
+    // A host whose filter rectangle leaves out the image's last row and
+    // column: those stay as they are.
+    const int16_t shorter = services.filterRectOneShort ? 1 : 0;
+    r.filterRect = Rect{0, 0, int16_t(std::max(0, height - shorter)), int16_t(std::max(0, width - shorter))};
     r.background = RGBColor{0xFFFF, 0xFFFF, 0xFFFF};
     r.foreground = RGBColor{0, 0, 0};
     r.maxSpace = 1 << 30;
     r.backColor[0] = r.backColor[1] = r.backColor[2] = 255;
-    const ProfileServices services = Services();
     r.hostSig = behaviour.hostSignature != 0 ? behaviour.hostSignature : services.signature;
     r.imageMode = document.mode;
     r.imageHRes = r.imageVRes = 72 << 16;
     r.wholeSize = r.imageSize;
-    r.platformData = behaviour.noPlatformWindow ? nullptr : &platform_;
+    r.platformData = behaviour.noPlatformWindow || !services.platformWindow ? nullptr : &platform_;
     r.processEvent = HostProcessEvent;
-    r.filterCase = int16_t(pipl::FilterCaseFor(!document.selection.empty(), document.hasTransparency));
+    const bool selected = !document.selection.empty() && services.selections;
+    r.filterCase = int16_t(pipl::FilterCaseFor(selected, document.hasTransparency));
     r.supportsAbsolute = 1;
     r.samplingSupport = services.samplingSupport;
     r.inputRate = r.maskRate = behaviour.inputRate != 0 ? behaviour.inputRate : 1 << 16;
     const int16_t layerPlanes = int16_t(document.PlaneCount() - (document.hasTransparency ? 1 : 0));
-    r.inLayerPlanes = r.outLayerPlanes = r.absLayerPlanes = layerPlanes;
-    r.inTransparencyMask = r.outTransparencyMask = r.absTransparencyMask = document.hasTransparency ? 1 : 0;
+    const int16_t transparencyPlanes = document.hasTransparency ? 1 : 0;
+    r.inLayerPlanes = r.outLayerPlanes = layerPlanes;
+    r.inTransparencyMask = r.outTransparencyMask = transparencyPlanes;
+    if (services.absoluteLayerFields) {
+        r.absLayerPlanes = layerPlanes;
+        r.absTransparencyMask = transparencyPlanes;
+    }
     const int32_t sampleBytes = document.depth == 16 ? 2 : 1;
-    r.inColumnBytes = r.outColumnBytes = sampleBytes * document.PlaneCount();
+    if (services.columnBytes)
+        r.inColumnBytes = r.outColumnBytes = sampleBytes * document.PlaneCount();
     r.inPlaneBytes = r.outPlaneBytes = sampleBytes;
     r.inTileHeight = r.outTileHeight = r.absTileHeight = r.maskTileHeight = int16_t(behaviour.tileHeight);
     r.inTileWidth = r.outTileWidth = r.absTileWidth = r.maskTileWidth = int16_t(behaviour.tileWidth);
-    r.haveMask = document.selection.empty() ? 0 : 1;
+    r.haveMask = selected ? 1 : 0;
     r.documentInfo = behaviour.noDocumentInfo || !services.documentInfo ? nullptr : &documentInfo_;
     r.depth = behaviour.zeroDepth ? 0 : document.depth;
     if (behaviour.staleTileLayout) {
@@ -376,6 +386,25 @@ RunReport FilterHost::Run(Document &document)
             return report;
         }
     }
+    // A host that hands every image with transparency gives an opaque one
+    // an opaque transparency plane for the run.
+    struct OpaquePlane {
+        Document &document;
+        bool added = false;
+        ~OpaquePlane()
+        {
+            if (added) {
+                document.planes.pop_back();
+                document.hasTransparency = false;
+            }
+        }
+    } opaque{document};
+    if (Services().everyImageWithTransparency && !document.hasTransparency && document.PlaneCount() == 3) {
+        document.planes.emplace_back(size_t(document.width) * size_t(document.height),
+                                     uint16_t(document.MaxSample()));
+        document.hasTransparency = true;
+        opaque.added = true;
+    }
     Attach(document);
     report.filterCase = record_.filterCase;
     if (Filter() != nullptr)
@@ -410,9 +439,16 @@ RunReport FilterHost::Run(Document &document)
         if (PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
             Log(EventKind::Window, "quit message left by the start call");
     }
+    const bool lastStored = LastStoredOutputOnly();
     if (ok) {
         int continues = 0;
         while (!(Empty(record_.inRect) && Empty(record_.outRect) && Empty(record_.maskRect))) {
+            // The loader that keeps its last stored output fetches (and
+            // stores what it held) before each continue.
+            if (lastStored) {
+                Session session(this);
+                tiles.Advance();
+            }
             if (++continues > behaviour.continueLimit) {
                 report.failures.push_back("the plug-in never emptied its rectangles (in " +
                                           RectText(record_.inRect) + ", out " +
@@ -427,14 +463,21 @@ RunReport FilterHost::Run(Document &document)
             }
         }
     }
+    // ... and once more when every rectangle is empty: that stores the last
+    // output delivered.
+    if (ok && lastStored) {
+        Session session(this);
+        tiles.Advance();
+    }
     // A host calls finish only after a successful start (and some not even
     // then).
-    if (ok && !behaviour.noFinish) {
+    if (ok && !behaviour.noFinish && Services().finishAfterSuccess) {
         call(filterSelectorFinish);
         report.finished = true;
     }
     if (ok)
         tiles.EndOfRun();
+    report.completed = ok;
     report.leaks = CheckLeaks();
     suites.CollectFailures(&report.failures);
     for (const std::string &w : windows.unexpectedWindows)

@@ -43,8 +43,8 @@ struct HostBehaviour {
     OSType hostSignature = 0;          // the record's hostSig (0: the profile's own)
     Fixed inputRate = 0;               // the record's inputRate before the plug-in sets it (0: 1.0)
     bool zeroDepth = false;            // the record's depth is 0 (a host that leaves it unset)
-    // The host keeps only the output of the last advanceState call of the
-    // run: the outputs of earlier calls are discarded, never committed.
+    // The host keeps only the output it stored last, as GIMP's loader does
+    // (see ProfileServices::lastStoredOutputOnly), on whatever profile.
     bool lastOutputOnly = false;
     bool noPlatformWindow = false;     // the record's platformData is null
     bool noFinish = false;             // the host does not call finish after a successful run
@@ -101,6 +101,9 @@ struct RunReport {
     std::vector<SelectorCall> calls;
     int16_t result = 0;              // the last selector's result
     bool finished = false;           // finish was called
+    // The run went through: start and every continue succeeded (a host that
+    // calls no finish after success ends there).
+    bool completed = false;
     std::vector<std::string> leaks;  // anything left acquired, allocated or undisposed
     std::vector<std::string> failures;
     // Why the host did not call the filter at all: its menu item is greyed
@@ -146,6 +149,9 @@ public:
     FilterRecord &Record() { return record_; }
     // What the behaviour's profile offers.
     ProfileServices Services() const { return ServicesOf(behaviour.profile); }
+    // The host keeps only the output it stored last (its profile's way, or
+    // the behaviour's switch on another profile).
+    bool LastStoredOutputOnly() const { return behaviour.lastOutputOnly || Services().lastStoredOutputOnly; }
     std::vector<std::string> CheckLeaks();
 
     HostBehaviour behaviour;

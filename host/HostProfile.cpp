@@ -12,6 +12,8 @@ const NamedProfile kProfiles[] = {
     {HostProfile::Plain, "plain"},
     {HostProfile::PlainHandles, "plain-handles"},
     {HostProfile::PlainNoMemory, "plain-no-memory"},
+    {HostProfile::PhotoDemon, "photodemon"},
+    {HostProfile::Gimp, "gimp"},
 };
 
 } // namespace
@@ -57,11 +59,65 @@ ProfileServices ServicesOf(HostProfile profile)
         s.advanceAlwaysSucceeds = false;
         s.displayIgnoresOrigin = false;
         s.abortAnswers = true;
+        s.platformWindow = true;
+        s.finishAfterSuccess = true;
+        s.selections = true;
+        s.absoluteLayerFields = true;
+        s.columnBytes = true;
+        return s;
+    }
+    // What every other host shares: only the record, and a layer with
+    // transparency handed as four planes.
+    s.basicSuite = false;
+    s.documentInfo = false;
+    s.abortAnswers = false;
+    s.platformWindow = true;
+    s.finishAfterSuccess = true;
+    s.selections = true;
+    s.absoluteLayerFields = true;
+    s.columnBytes = true;
+    if (profile == HostProfile::PhotoDemon) {
+        // PhotoDemon's engine: every image as 32-bit BGRA handed as RGBA,
+        // all eight buffer procedures, handles whose size it neither tells
+        // nor changes, integer rates, and its faults as they are.
+        s.signature = SignatureFromBytes('s', 'p', 'H', 'O');
+        s.recordBuffers = true;
+        s.handleProcs = true;
+        s.handleSizes = false;
+        s.samplingSupport = 1;
+        s.integerInputRate = true;
+        s.advanceAlwaysSucceeds = true;
+        s.displayIgnoresOrigin = true;
+        s.selections = false;
+        s.absoluteLayerFields = false;
+        s.columnBytes = false;
+        s.everyImageWithTransparency = true;
+        s.filterRectOneShort = true;
+        s.refetchOnlyForNewRectangle = true;
+        s.planesFromFirstSample = true;
+        s.displayReadsDocumentPlanes = true;
+        return s;
+    }
+    if (profile == HostProfile::Gimp) {
+        // GIMP's loader: its five classic buffer procedures and full handle
+        // procedures, rates ignored, no window, no finish after success, no
+        // selection, and only the last stored output kept.
+        s.signature = SignatureFromBytes('G', 'I', 'M', 'P');
+        s.recordBuffers = true;
+        s.handleProcs = true;
+        s.handleSizes = true;
+        s.samplingSupport = 0;
+        s.integerInputRate = false;
+        s.advanceAlwaysSucceeds = true;
+        s.displayIgnoresOrigin = false;
+        s.platformWindow = false;
+        s.finishAfterSuccess = false;
+        s.selections = false;
+        s.columnBytes = false;
+        s.lastStoredOutputOnly = true;
         return s;
     }
     s.signature = kPlainHostSignature;
-    s.basicSuite = false;
-    s.documentInfo = false;
     s.recordBuffers = profile == HostProfile::Plain;
     s.handleProcs = profile != HostProfile::PlainNoMemory;
     s.handleSizes = profile == HostProfile::Plain;
@@ -69,6 +125,5 @@ ProfileServices ServicesOf(HostProfile profile)
     s.integerInputRate = true;
     s.advanceAlwaysSucceeds = true;
     s.displayIgnoresOrigin = true;
-    s.abortAnswers = false;
     return s;
 }

@@ -423,9 +423,11 @@ bool SaveImageFile(const std::string &path, const Document &document, std::strin
 
     const bool sixteen = document.depth == 16;
     const bool grey = document.PlaneCount() < 3;
-    const int channels = grey ? 1 : 3;
-    WICPixelFormatGUID format = grey ? (sixteen ? GUID_WICPixelFormat16bppGray : GUID_WICPixelFormat8bppGray)
-                                     : (sixteen ? GUID_WICPixelFormat48bppRGB : GUID_WICPixelFormat24bppBGR);
+    const bool alpha = !grey && document.PlaneCount() >= 4 && document.hasTransparency;
+    const int channels = grey ? 1 : alpha ? 4 : 3;
+    WICPixelFormatGUID format = grey    ? (sixteen ? GUID_WICPixelFormat16bppGray : GUID_WICPixelFormat8bppGray)
+                                : alpha ? (sixteen ? GUID_WICPixelFormat64bppRGBA : GUID_WICPixelFormat32bppBGRA)
+                                        : (sixteen ? GUID_WICPixelFormat48bppRGB : GUID_WICPixelFormat24bppBGR);
     // Every encoder takes 8-bit colour in BGR order.
     const bool bgr = !grey && !sixteen;
     if (container == GUID_ContainerFormatPng)
@@ -437,7 +439,7 @@ bool SaveImageFile(const std::string &path, const Document &document, std::strin
         for (UINT r = 0; r < rows; ++r) {
             uint8_t *row = strip + size_t(r) * stride;
             for (int c = 0; c < channels; ++c) {
-                const uint16_t *from = document.planes[size_t(bgr ? 2 - c : c)].data() +
+                const uint16_t *from = document.planes[size_t(bgr && c < 3 ? 2 - c : c)].data() +
                                        size_t(top + r) * size_t(document.width);
                 uint8_t *d = row + size_t(c) * sampleBytes;
                 const size_t step = size_t(channels) * sampleBytes;

@@ -11,6 +11,6 @@
 // transparency plane.
 bool LoadImageFile(const std::string &path, Document *document, std::string *error);
 
-// Writes the document's colour planes at its depth; the format follows the
-// extension (.png, .tif, .tiff).
+// Writes the document's colour planes, and its transparency where it has one,
+// at its depth; the format follows the extension (.png, .tif, .tiff).
 bool SaveImageFile(const std::string &path, const Document &document, std::string *error);

@@ -37,7 +37,16 @@ OSErr PixelMapDrawing::Draw(const PSPixelMap &source, const VRect &srcRect, int3
             host_.Log(EventKind::Window, "displayPixels drew from the map's origin, not from (" +
                                              std::to_string(srcRect.top) + "," + std::to_string(srcRect.left) + ")");
     }
-    if (!ReadPixelMap(source, read, &image, &error)) {
+    // A host that takes a pixel to be as many bytes as the document has
+    // planes, whatever the map says.
+    PSPixelMap map = source;
+    const int16_t planes = host_.Record().planes;
+    if (host_.Services().displayReadsDocumentPlanes && map.colBytes != planes) {
+        host_.Log(EventKind::Window, "displayPixels read " + std::to_string(planes) + " bytes a pixel of a map of " +
+                                         std::to_string(map.colBytes));
+        map.colBytes = planes;
+    }
+    if (!ReadPixelMap(map, read, &image, &error)) {
         host_.Log(EventKind::Failure, "displayPixels: " + error);
         return paramErr;
     }

@@ -38,6 +38,11 @@ bool Inside(const Rect &r, int32_t width, int32_t height)
            r.left <= r.right;
 }
 
+bool SameRect(const Rect &a, const Rect &b)
+{
+    return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
+}
+
 } // namespace
 
 void TileDelivery::Serve(FilterRecord &record, Document *document)
@@ -45,28 +50,30 @@ void TileDelivery::Serve(FilterRecord &record, Document *document)
     document_ = document;
     abortCalls_ = 0;
     advanceCalls_ = 0;
-    pendingOut_ = Rect();
+    pending_ = Output();
+    stored_ = Output();
+    fetched_ = false;
     const std::string &missing = host_.behaviour.missingEntry;
     record.advanceState = missing == "advanceState" ? nullptr : HostAdvanceState;
     record.progressProc = missing == "progressProc" ? nullptr : HostProgress;
     record.abortProc = missing == "abortProc" ? nullptr : HostAbort;
 }
 
-void TileDelivery::Commit()
+void TileDelivery::CommitOutput(Output *output)
 {
-    if (document_ == nullptr || Empty(pendingOut_) || outBuffer_.empty())
+    if (document_ == nullptr || Empty(output->rect) || output->buffer.empty())
         return;
+    const Rect at = output->rect;
     const int32_t sampleBytes = document_->depth == 16 ? 2 : 1;
-    const int32_t planes = pendingHi_ - pendingLo_ + 1;
-    const int32_t width = pendingOut_.right - pendingOut_.left;
+    const int32_t planes = output->hi - output->lo + 1;
+    const int32_t width = at.right - at.left;
     const uint16_t full = uint16_t(document_->MaxSample());  // the host's range ends at its full scale
-    for (int32_t y = pendingOut_.top; y < pendingOut_.bottom; ++y) {
-        const uint8_t *row = outBuffer_.data() + size_t(y - pendingOut_.top) * size_t(pendingRowBytes_);
+    for (int32_t y = at.top; y < at.bottom; ++y) {
+        const uint8_t *row = output->buffer.data() + size_t(y - at.top) * size_t(output->rowBytes);
         if (planes == 3 && sampleBytes == 1) {
             // The common case, in one pass over the row.
-            uint16_t *r = &document_->At(pendingLo_, pendingOut_.left, y),
-                     *g = &document_->At(pendingLo_ + 1, pendingOut_.left, y),
-                     *b = &document_->At(pendingLo_ + 2, pendingOut_.left, y);
+            uint16_t *r = &document_->At(output->lo, at.left, y), *g = &document_->At(output->lo + 1, at.left, y),
+                     *b = &document_->At(output->lo + 2, at.left, y);
             for (int32_t x = 0; x < width; ++x, row += 3) {
                 r[x] = row[0];
                 g[x] = row[1];
@@ -75,7 +82,7 @@ void TileDelivery::Commit()
             continue;
         }
         for (int32_t p = 0; p < planes; ++p) {
-            uint16_t *to = &document_->At(pendingLo_ + p, pendingOut_.left, y);
+            uint16_t *to = &document_->At(output->lo + p, at.left, y);
             if (sampleBytes == 2) {
                 const uint16_t *from = reinterpret_cast<const uint16_t *>(row) + p;
                 for (int32_t x = 0; x < width; ++x)
@@ -88,19 +95,24 @@ void TileDelivery::Commit()
         }
     }
     host_.ports.DocumentChanged();
-    pendingOut_ = Rect();
+    output->rect = Rect();
+}
+
+void TileDelivery::Commit()
+{
+    CommitOutput(&pending_);
 }
 
 void TileDelivery::EndOfCall()
 {
-    if (!host_.behaviour.lastOutputOnly)
+    if (!host_.LastStoredOutputOnly())
         Commit();
 }
 
 void TileDelivery::EndOfRun()
 {
-    if (host_.behaviour.lastOutputOnly)
-        Commit();
+    if (host_.LastStoredOutputOnly())
+        CommitOutput(&stored_);
 }
 
 OSErr TileDelivery::Undelivered(OSErr error, const std::string &why)
@@ -110,7 +122,8 @@ OSErr TileDelivery::Undelivered(OSErr error, const std::string &why)
     FilterRecord &r = host_.Record();
     r.inData = r.outData = r.maskData = nullptr;
     r.inRowBytes = r.outRowBytes = r.maskRowBytes = 0;
-    pendingOut_ = Rect();
+    pending_.rect = Rect();
+    fetched_ = false;
     host_.Log(EventKind::Advance, why + ": answered 0 with no buffers");
     return noErr;
 }
@@ -125,15 +138,30 @@ OSErr TileDelivery::Advance()
     FilterHost::Stopwatch stopwatch(host_.DeliveryClock());
     ++advanceCalls_;
     const HostBehaviour &behaviour = host_.behaviour;
-    if (behaviour.lastOutputOnly) {
-        if (!Empty(pendingOut_))
-            host_.Log(EventKind::Advance, "output " + RectText(pendingOut_) + " discarded");
-        pendingOut_ = Rect();
+    FilterRecord &r = host_.Record();
+    const ProfileServices services = host_.Services();
+    if (host_.LastStoredOutputOnly()) {
+        // The previous call's output is stored, over whatever was stored
+        // before; the document itself is written only at the end of the run.
+        if (!Empty(pending_.rect)) {
+            if (!Empty(stored_.rect))
+                host_.Log(EventKind::Advance, "output " + RectText(stored_.rect) + " discarded");
+            std::swap(stored_, pending_);
+            pending_.rect = Rect();
+        }
+    } else if (services.refetchOnlyForNewRectangle && fetched_ && SameRect(r.inRect, fetchedIn_) &&
+               SameRect(r.outRect, fetchedOut_)) {
+        // The same rectangles: the buffers stay as they were fetched, planes
+        // and all, and what the filter writes into the output goes in again.
+        const Rect out = pending_.rect;
+        Commit();
+        pending_.rect = out;
+        host_.Log(EventKind::Advance, "in " + RectText(r.inRect) + " out " + RectText(r.outRect) +
+                                          " not fetched again (the same rectangles)");
+        return noErr;
     } else {
         Commit();
     }
-    FilterRecord &r = host_.Record();
-    const ProfileServices services = host_.Services();
     // The input's sampling step: the whole part of inputRate, where the
     // profile honours it; inRect is then in the reduced image.
     const int32_t step = services.integerInputRate ? std::max<int32_t>(1, r.inputRate >> 16) : 1;
@@ -141,6 +169,7 @@ OSErr TileDelivery::Advance()
                                       RectText(r.maskRect) + " planes " + std::to_string(r.inLoPlane) + ".." +
                                       std::to_string(r.inHiPlane) +
                                       (step > 1 ? " at rate " + std::to_string(step) : std::string()));
+    fetched_ = false;
     if (document_ == nullptr)
         return Undelivered(genericErr, "no document");
     if (behaviour.failAdvanceOn > 0 && advanceCalls_ == behaviour.failAdvanceOn) {
@@ -156,6 +185,12 @@ OSErr TileDelivery::Advance()
         host_.Log(EventKind::Failure, "advanceState with a rectangle or planes outside the document");
         return Undelivered(paramErr, "outside the document");
     }
+    // A host that serves every request from the pixel's first sample: one
+    // plane, or planes from 1 on, come from the wrong place, and go back
+    // there.
+    auto served = [&](int16_t lo) { return services.planesFromFirstSample ? int16_t(0) : lo; };
+    const int16_t inLo = served(r.inLoPlane), inHi = int16_t(inLo + r.inHiPlane - r.inLoPlane);
+    const int16_t outLo = served(r.outLoPlane), outHi = int16_t(outLo + r.outHiPlane - r.outLoPlane);
 
     const int32_t sampleBytes = document_->depth == 16 ? 2 : 1;
     auto deliver = [&](const Rect &rect, int16_t lo, int16_t hi, int32_t every, std::vector<uint8_t> *buffer,
@@ -212,14 +247,16 @@ OSErr TileDelivery::Advance()
         }
         *data = buffer->data();
     };
-    deliver(r.inRect, r.inLoPlane, r.inHiPlane, step, &inBuffer_, &r.inData, &r.inRowBytes);
-    deliver(r.outRect, r.outLoPlane, r.outHiPlane, 1, &outBuffer_, &r.outData, &r.outRowBytes);
+    deliver(r.inRect, inLo, inHi, step, &inBuffer_, &r.inData, &r.inRowBytes);
+    deliver(r.outRect, outLo, outHi, 1, &pending_.buffer, &r.outData, &r.outRowBytes);
     if (behaviour.nullTileBuffers) {
         host_.Log(EventKind::Advance, "delivered no buffers as asked");
         r.inData = r.outData = nullptr;
     }
-    r.inColumnBytes = (r.inHiPlane - r.inLoPlane + 1) * sampleBytes;
-    r.outColumnBytes = (r.outHiPlane - r.outLoPlane + 1) * sampleBytes;
+    if (services.columnBytes) {
+        r.inColumnBytes = (r.inHiPlane - r.inLoPlane + 1) * sampleBytes;
+        r.outColumnBytes = (r.outHiPlane - r.outLoPlane + 1) * sampleBytes;
+    }
 
     if (r.haveMask && !Empty(r.maskRect) && !document_->selection.empty()) {
         const Rect &m = r.maskRect;
@@ -234,10 +271,13 @@ OSErr TileDelivery::Advance()
         r.maskRowBytes = 0;
     }
 
-    pendingOut_ = r.outRect;
-    pendingLo_ = r.outLoPlane;
-    pendingHi_ = r.outHiPlane;
-    pendingRowBytes_ = r.outRowBytes;
+    pending_.rect = r.outRect;
+    pending_.lo = outLo;
+    pending_.hi = outHi;
+    pending_.rowBytes = r.outRowBytes;
+    fetchedIn_ = r.inRect;
+    fetchedOut_ = r.outRect;
+    fetched_ = true;
     return noErr;
 }
 

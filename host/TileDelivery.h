@@ -29,10 +29,10 @@ public:
     // plug-in returns, as the next advanceState would).
     void Commit();
     // After each selector call: commits the last tile's output, unless the
-    // host keeps only the run's last output.
+    // host keeps only the output it stored last.
     void EndOfCall();
     // After a successful run: commits the output that a host keeping only
-    // the last one keeps.
+    // the last stored one keeps.
     void EndOfRun();
 
     // The callbacks' work.
@@ -49,10 +49,22 @@ private:
     Document *document_ = nullptr;
     int abortCalls_ = 0;
     int advanceCalls_ = 0;
-    // The tile buffers of the last advanceState, and the output waiting to
-    // be committed into the document.
-    std::vector<uint8_t> inBuffer_, outBuffer_, maskBuffer_;
-    Rect pendingOut_{};
-    int16_t pendingLo_ = 0, pendingHi_ = -1;
-    int32_t pendingRowBytes_ = 0;
+    // An output buffer and where it goes in the document.
+    struct Output {
+        std::vector<uint8_t> buffer;
+        Rect rect{};
+        int16_t lo = 0, hi = -1;
+        int32_t rowBytes = 0;
+    };
+    void CommitOutput(Output *output);
+
+    // The tile buffers of the last advanceState, with the output waiting to
+    // be committed into the document; and, for a host that keeps only the
+    // output it stored last, that output.
+    std::vector<uint8_t> inBuffer_, maskBuffer_;
+    Output pending_, stored_;
+    // The rectangles of the last fetch, for a host that fetches again only
+    // for new ones.
+    Rect fetchedIn_{}, fetchedOut_{};
+    bool fetched_ = false;
 };

@@ -430,10 +430,10 @@ int Run(const RunOptions &o)
         std::printf("%-10s -> %s\n", SelectorWord(call.selector), ResultWords(call.result).c_str());
     std::printf("What the filter did through the host:\n");
     PrintEvents(host);
-    if (!report.finished)
-        std::printf("The run ended without finish; the image is unchanged.\n");
+    if (!report.completed)
+        std::printf("The run did not go through; the image is unchanged.\n");
     if (!o.out.empty() && outcome != FileJob::Outcome::Completed) {
-        std::printf("Nothing written to %s.\n", o.out.c_str());
+        std::printf("Nothing written to %s: %s.\n", o.out.c_str(), error.c_str());
     } else if (!o.out.empty()) {
         if (!job.Write(&error)) {
             std::fprintf(stderr, "filterhost: %s\n", error.c_str());

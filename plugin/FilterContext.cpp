@@ -11,6 +11,13 @@ const char kAboutCaption[] = "About Umbrolux";
 const char kErrorCaption[] = "Error";
 const char kModeMessage[] = "Only 8/16 bit RGB mode is supported.";
 const char kLayerMessage[] = "Filter works on background layer only";
+// Where a host other than the original hands planes that are not red, green,
+// blue and at most one transparency.
+const char kPlanesMessage[] =
+    "Umbrolux filters RGB images with at most one transparency plane; the host handed %d planes.";
+const char kLayerPlanesMessage[] =
+    "Umbrolux filters RGB images with at most one transparency plane; the host handed %d planes "
+    "(%d colour, %d transparency, %d other).";
 
 const int32_t kParametersHandleSize = 6;
 
@@ -61,6 +68,7 @@ public:
         context_.channelPorts = nullptr;
         context_.buffers = nullptr;
         context_.services = HostServices();
+        context_.transparency = false;
     }
     StartScope(const StartScope &) = delete;
     StartScope &operator=(const StartScope &) = delete;
@@ -127,6 +135,7 @@ void FilterContext::DoStart()
     failure = Failure::None;
     if (RefuseUnsupportedDocument())
         return;
+    transparency = HandsTransparency();
 
     StartSuites suites(filterRecord->sSPBasic);
     channelPorts = suites.ports.As<PSChannelPortsSuite3>();
@@ -149,11 +158,21 @@ void FilterContext::DoStart()
         *result = memFullErr;
     else
         Fail(Failure::DialogFailed, genericErr);  // the dialog could not be created, or failed
+    // The last tile's output is written: a host other than the original
+    // stores it with a call of its own, and one that finds a rectangle still
+    // set fetches the unfiltered pixels again over it.
+    if (!services.continueEndsRun)
+        EmptyRectangles();
 }
 
 void FilterContext::DoContinue()
 {
     *result = noErr;
+    EmptyRectangles();
+}
+
+void FilterContext::EmptyRectangles()
+{
     filterRecord->inRect = Rect();
     filterRecord->outRect = Rect();
     filterRecord->maskRect = Rect();
@@ -170,19 +189,42 @@ HWND FilterContext::HostWindow() const
     return platform != nullptr ? static_cast<HWND>(platform->hwnd) : nullptr;
 }
 
+bool FilterContext::HandsTransparency() const
+{
+    const FilterRecord &r = *filterRecord;
+    if (r.hostSig == kPhotoshopSignature || r.planes != 4)
+        return false;
+    // Red, green, blue and their transparency, as the layer fields say; a
+    // host that leaves them at 0 hands its four planes as such all the same.
+    const bool described = r.inLayerPlanes == 3 && r.inTransparencyMask == 1;
+    const bool undescribed = r.inLayerPlanes == 0 && r.inTransparencyMask == 0 && r.inNonLayerPlanes == 0;
+    return described || undescribed;
+}
+
 bool FilterContext::RefuseUnsupportedDocument()
 {
-    const char *message = nullptr;
-    if (filterRecord->imageMode != plugInModeRGBColor && filterRecord->imageMode != plugInModeRGB48)
-        message = kModeMessage;
-    else if (filterRecord->planes != 3)
-        message = kLayerMessage;
-    else if (DocumentDepth() != 8 && DocumentDepth() != 16)
-        message = kModeMessage;
-    if (message == nullptr)
+    char text[200] = {};
+    if (filterRecord->imageMode != plugInModeRGBColor && filterRecord->imageMode != plugInModeRGB48) {
+        std::snprintf(text, sizeof text, "%s", kModeMessage);
+    } else if (filterRecord->planes != 3 && !HandsTransparency()) {
+        // Only the original host has a background layer to point the user to;
+        // elsewhere the message says what the host handed.
+        const FilterRecord &r = *filterRecord;
+        const int other = r.inNonLayerPlanes + r.inLayerMasks + r.inInvertedLayerMasks;
+        if (r.hostSig == kPhotoshopSignature)
+            std::snprintf(text, sizeof text, "%s", kLayerMessage);
+        else if (r.inLayerPlanes == 0 && r.inTransparencyMask == 0 && other == 0)
+            std::snprintf(text, sizeof text, kPlanesMessage, int(r.planes));
+        else
+            std::snprintf(text, sizeof text, kLayerPlanesMessage, int(r.planes), int(r.inLayerPlanes),
+                          int(r.inTransparencyMask), other);
+    } else if (DocumentDepth() != 8 && DocumentDepth() != 16) {
+        std::snprintf(text, sizeof text, "%s", kModeMessage);
+    }
+    if (text[0] == 0)
         return false;
 
-    MessageBoxA(HostWindow(), message, kErrorCaption, MB_OK | MB_ICONINFORMATION);
+    MessageBoxA(HostWindow(), text, kErrorCaption, MB_OK | MB_ICONINFORMATION);
     *result = 1;
     return true;
 }

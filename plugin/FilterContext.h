@@ -87,6 +87,13 @@ private:
 
     HWND HostWindow() const;
     bool RefuseUnsupportedDocument();
+    // The document's planes are red, green, blue and transparency: a layer
+    // with transparency, which hosts other than the original hand as four
+    // planes. Only the colour is asked for and filtered; the transparency
+    // stays as it is, and the preview shows the colour over it.
+    bool HandsTransparency() const;
+    // Empties the three rectangles, so that the host asks for nothing more.
+    void EmptyRectangles();
     // The document's bits per sample: a host that leaves the record's depth
     // at 0 means the mode's own.
     int32_t DocumentDepth() const;
@@ -97,10 +104,11 @@ private:
     void Fail(Failure cause, int16_t code);
     // The preview's read of the document from the image data advanceState
     // delivers, in bands of rows reduced as the host's scaled reads reduce.
-    bool ReadDelivered(const Rect &sourceRect, const Rect &destinationRect, uint8_t *buffer);
+    bool ReadDelivered(const Rect &sourceRect, const Rect &destinationRect, uint8_t *buffer, uint8_t *alpha);
     // Draws the preview on the paint's device context where the host has no
     // displayPixels.
-    void DrawPreview(HDC dc, int32_t x, int32_t y, int32_t width, int32_t height);
+    void DrawPreview(HDC dc, const uint8_t *pixels, int32_t columnBytes, int32_t x, int32_t y, int32_t width,
+                     int32_t height);
     // A block's mask (made and smoothed; false when the host's smoothing
     // failed) and its blend; RenderLaidOut does both.
     void RenderLaidOut(const void *source, void *destination, uint8_t *mask, const engine::BlockLayout &layout);
@@ -118,6 +126,18 @@ private:
     // hand the preview's data back.
     bool deliveredForPreview = false;
     std::vector<uint8_t> drawBits;  // the preview as a bitmap, when the module draws it
+    // The document carries transparency after its colour (chosen at the
+    // start call): the preview keeps it beside the colour, at preview scale,
+    // and shows the chosen view composited over a checkerboard.
+    bool transparency = false;
+    uint8_t *previewAlpha = nullptr;    // one byte a preview pixel
+    uint8_t *previewDisplay = nullptr;  // four bytes a preview pixel, what is drawn
+    MemoryBlock transparencyBuffers[2];
+    // The preview's transparency as the document's read fills it: scaled
+    // from the document's transparency channel, or opaque where there is none.
+    void ReadTransparency(const Rect &sourceRect, const Rect &destinationRect);
+    // The pixels drawn for the chosen view, and their bytes a pixel.
+    const uint8_t *DisplayedPixels(int32_t width, int32_t height, int32_t *columnBytes);
 
     // What the fields above point into while a start call holds it.
     MemoryBlock tileMaskBuffer;

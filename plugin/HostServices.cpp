@@ -28,6 +28,7 @@ HostServices HostServices::Choose(const FilterRecord &record, PSChannelPortsSuit
     HostServices services;
     services.delivers = record.advanceState != nullptr;
     services.reportsFailures = record.hostSig == kPhotoshopSignature;
+    services.continueEndsRun = record.hostSig == kPhotoshopSignature;
     services.lastOutputOnly = std::memcmp(&record.hostSig, kLastOutputOnlySignature, sizeof record.hostSig) == 0;
     const ReadImageDocumentDesc *document = record.documentInfo;
     const ReadChannelDesc *first = document != nullptr ? document->targetCompositeChannels : nullptr;

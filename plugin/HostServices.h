@@ -29,6 +29,11 @@ struct HostServices {
     bool delivers = false;          // advanceState: without it nothing can be filtered
     bool reportsFailures = false;   // the host shows the user what a negative result code means
     bool lastOutputOnly = false;    // the host keeps only the last output delivered: one request for all
+    // The host the interface comes from calls continue to empty the last
+    // tile's rectangles; every other host stores the last output with a call
+    // of its own once start returns with them empty, and some fetch again
+    // over whatever is left set.
+    bool continueEndsRun = false;
 
     static HostServices Choose(const FilterRecord &record, PSChannelPortsSuite3 *ports, PSBufferSuite1 *buffers);
 };

@@ -5,6 +5,7 @@
 #include "plugin/FilterContext.h"
 #include "resources/ResourceIds.h"
 #include "ui/PreviewGeometry.h"
+#include "ui/PreviewTransparency.h"
 
 namespace {
 
@@ -36,6 +37,17 @@ int32_t FilterContext::AllocatePreviewBuffers(int32_t size)
             *result = genericErr;
         }
     }
+    // A document with transparency: one byte a pixel of it, and what is
+    // drawn, four bytes a pixel.
+    if (transparency && size > 0) {
+        const int32_t pixels = size / 3;
+        const bool allocated = transparencyBuffers[0].Allocate(services.memory, pixels) &&
+                               transparencyBuffers[1].Allocate(services.memory, pixels * 4);
+        previewAlpha = allocated ? reinterpret_cast<uint8_t *>(transparencyBuffers[0].Get()) : nullptr;
+        previewDisplay = allocated ? reinterpret_cast<uint8_t *>(transparencyBuffers[1].Get()) : nullptr;
+        if (!allocated)
+            *result = genericErr;
+    }
     return 0;
 }
 
@@ -44,11 +56,28 @@ int32_t FilterContext::FreePreviewBuffers()
     std::vector<uint8_t>().swap(drawBits);
     for (MemoryBlock &buffer : previewBuffers)
         buffer.Free();
+    for (MemoryBlock &buffer : transparencyBuffers)
+        buffer.Free();
     previewOriginal = previewMask = previewResult = nullptr;
+    previewAlpha = previewDisplay = nullptr;
     previewShown = nullptr;
     previewCapacity = 0;
     previewCache = PreviewCache();
     return 0;
+}
+
+const uint8_t *FilterContext::DisplayedPixels(int32_t width, int32_t height, int32_t *columnBytes)
+{
+    *columnBytes = 3;
+    if (!transparency || previewDisplay == nullptr)
+        return previewShown;
+    // The original and the result over the checkerboard, the mask as it is,
+    // each four bytes a pixel: a host that takes a pixel to be as many bytes
+    // as the document has planes reads them right.
+    const bool mask = previewShown == previewMask;
+    ComposeForDisplay(previewShown, mask ? nullptr : previewAlpha, width, height, previewDisplay);
+    *columnBytes = 4;
+    return previewDisplay;
 }
 
 void FilterContext::PaintPreview(HWND window)
@@ -62,7 +91,8 @@ void FilterContext::PaintPreview(HWND window)
     // stays empty.
     const ReadImageDocumentDesc *document = filterRecord != nullptr ? filterRecord->documentInfo : nullptr;
     const ReadChannelDesc *first = document != nullptr ? document->targetCompositeChannels : nullptr;
-    const bool haveBuffers = previewOriginal != nullptr && previewMask != nullptr && previewResult != nullptr;
+    const bool haveBuffers = previewOriginal != nullptr && previewMask != nullptr && previewResult != nullptr &&
+                             (!transparency || (previewAlpha != nullptr && previewDisplay != nullptr));
     const bool delivered = services.previewSource == HostServices::PreviewSource::Delivered;
     VRect documentBounds = {};
     if (delivered && filterRecord != nullptr) {
@@ -109,16 +139,21 @@ void FilterContext::PaintPreview(HWND window)
         InflateRect(&frame, 2, 2);
         FrameRect(dc, &frame, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
 
+        int32_t columnBytes = 3;
+        const uint8_t *pixels = DisplayedPixels(size.width, size.height, &columnBytes);
         PSPixelMap map = {};
         map.version = 1;
         map.bounds = VRect{0, 0, size.height, size.width};
         map.imageMode = plugInModeRGBColor;
-        map.rowBytes = size.width * 3;
-        map.colBytes = 3;
+        map.rowBytes = size.width * columnBytes;
+        map.colBytes = columnBytes;
         map.planeBytes = 1;
-        map.baseAddr = previewShown;
+        map.baseAddr = const_cast<uint8_t *>(pixels);
         PSPixelMask mask = {};
-        if (filterRecord->isFloating) {
+        if (transparency) {
+            // Composited already: no host draws transparency from a plain
+            // map, and one that draws it from a mask would do it twice.
+        } else if (filterRecord->isFloating) {
             mask.maskData = filterRecord->maskData;
             mask.rowBytes = filterRecord->maskRowBytes;
             mask.colBytes = 1;
@@ -136,7 +171,7 @@ void FilterContext::PaintPreview(HWND window)
         if (services.drawing == HostServices::Drawing::Host)
             filterRecord->displayPixels(&map, &map.bounds, at.y, at.x, dc);
         else
-            DrawPreview(dc, at.x, at.y, size.width, size.height);
+            DrawPreview(dc, pixels, columnBytes, at.x, at.y, size.width, size.height);
     }
     EndPaint(window, &paint);
 }

@@ -212,7 +212,11 @@ bool WritePieces(const Document &document, int32_t channels, size_t rowBytes, in
 
 bool WritePng(const Document &document, const ByteSink &sink, std::string *error, int threads, size_t pieceBytes)
 {
-    const int32_t channels = document.PlaneCount() >= 3 ? 3 : document.PlaneCount() >= 1 ? 1 : 0;
+    // Colour with its transparency, colour, or grey.
+    const int32_t channels = document.PlaneCount() >= 4 && document.hasTransparency ? 4
+                             : document.PlaneCount() >= 3                          ? 3
+                             : document.PlaneCount() >= 1                          ? 1
+                                                                                   : 0;
     if (channels == 0 || document.width <= 0 || document.height <= 0 ||
         (document.depth != 8 && document.depth != 16)) {
         *error = "a PNG holds 8- or 16-bit grey or RGB images of at least one pixel";
@@ -228,7 +232,7 @@ bool WritePng(const Document &document, const ByteSink &sink, std::string *error
     PutBigEndian32(header, uint32_t(document.width));
     PutBigEndian32(header + 4, uint32_t(document.height));
     header[8] = uint8_t(document.depth);
-    header[9] = channels == 3 ? 2 : 0;  // colour type: truecolour or greyscale
+    header[9] = channels == 4 ? 6 : channels == 3 ? 2 : 0;  // colour type: with alpha, truecolour or greyscale
     header[10] = header[11] = header[12] = 0;  // deflate, adaptive filters, no interlace
     if (!sink(kSignature, sizeof kSignature) || !WriteChunk(sink, "IHDR", header, sizeof header)) {
         *error = "cannot write the file";

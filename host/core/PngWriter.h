@@ -23,8 +23,8 @@ inline constexpr char kPieceIndex[5] = "zpIX";
 // Receives the file's bytes in order; answers false to stop the writing.
 using ByteSink = std::function<bool(const uint8_t *bytes, size_t size)>;
 
-// Grey (one plane) or RGB (the first three planes; a fourth, transparency,
-// is not written). False, with *error saying why, when the document cannot
+// Grey (one plane), RGB (the first three planes) or, for a document with
+// transparency, RGBA (the fourth plane its alpha). False, with *error saying why, when the document cannot
 // be written or the sink refuses. With more than one thread, large images
 // are deflated in pieces of rows, one per thread, joined into the file's one
 // stream; the pixels read back are the same, the file a little larger.

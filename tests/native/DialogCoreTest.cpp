@@ -10,6 +10,7 @@
 
 #include "settings/SettingsCodec.h"
 #include "ui/PreviewGeometry.h"
+#include "ui/PreviewTransparency.h"
 #include "ui/ToneControls.h"
 
 TEST(ToneControls, PositionsTextsAndTypedValues)
@@ -214,4 +215,39 @@ TEST(SettingsCodec, RandomAndTruncatedFiles)
         for (size_t k = 0; k < 12; ++k)
             EXPECT_EQ(block[1 + k], k < taken ? file[4 + k] : 0xAB);
     }
+}
+
+// The preview of an image with transparency: each pixel over the
+// checkerboard's shade, squares of 8 from the top left, the first light; a
+// grey mask copied as it is; four bytes a pixel, the fourth spare.
+TEST(PreviewTransparency, ComposesOverTheCheckerboard)
+{
+    const int32_t w = 19, h = 11;
+    std::vector<uint8_t> rgb(size_t(w) * h * 3), alpha(size_t(w) * h), out(size_t(w) * h * 4, 0x5A);
+    for (size_t i = 0; i < rgb.size(); ++i)
+        rgb[i] = uint8_t(i * 37);
+    for (size_t i = 0; i < alpha.size(); ++i)
+        alpha[i] = uint8_t(i * 53);
+    alpha[0] = 0;
+    alpha[1] = 255;
+    ComposeForDisplay(rgb.data(), alpha.data(), w, h, out.data());
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const size_t i = size_t(y) * w + size_t(x);
+            const uint32_t shade = ((x / 8 + y / 8) % 2 == 0) ? 255 : 204;
+            for (int c = 0; c < 3; ++c) {
+                const uint32_t v = rgb[i * 3 + size_t(c)], a = alpha[i];
+                ASSERT_EQ(out[i * 4 + size_t(c)], uint8_t((v * a + shade * (255 - a) + 127) / 255)) << x << "," << y;
+            }
+            ASSERT_EQ(out[i * 4 + 3], 255);
+        }
+    EXPECT_EQ(out[0], 255);   // fully transparent: the light square
+    EXPECT_EQ(out[4], rgb[3]);  // opaque: the colour itself
+    EXPECT_EQ(CheckerShade(8, 0), 204);
+    EXPECT_EQ(CheckerShade(8, 8), 255);
+
+    ComposeForDisplay(rgb.data(), nullptr, w, h, out.data());
+    for (size_t i = 0; i < alpha.size(); ++i)
+        for (int c = 0; c < 3; ++c)
+            ASSERT_EQ(out[i * 4 + size_t(c)], rgb[i * 3 + size_t(c)]);
 }

@@ -23,18 +23,20 @@ Raster Noise(int32_t w, int32_t h, int32_t depth, uint32_t seed, bool smooth = f
     return r;
 }
 
-// The document's three planes interleaved as a host delivers them, rows
-// padded by `padding` bytes.
-std::vector<uint8_t> Interleave(const Raster planes[3], const VRect &rect, int32_t padding, int32_t *rowBytes)
+// The document's first `count` planes interleaved as a host delivers them,
+// rows padded by `padding` bytes.
+std::vector<uint8_t> Interleave(const Raster planes[], int32_t count, const VRect &rect, int32_t padding,
+                                int32_t *rowBytes)
 {
     const int32_t bytes = planes[0].depth == 16 ? 2 : 1, w = rect.right - rect.left;
-    *rowBytes = w * 3 * bytes + padding;
+    *rowBytes = w * count * bytes + padding;
     std::vector<uint8_t> out(size_t(*rowBytes) * size_t(rect.bottom - rect.top), 0xCD);
     for (int32_t y = rect.top; y < rect.bottom; ++y)
         for (int32_t x = rect.left; x < rect.right; ++x)
-            for (int32_t p = 0; p < 3; ++p) {
+            for (int32_t p = 0; p < count; ++p) {
                 const uint16_t v = planes[p].samples[size_t(y) * size_t(planes[p].bounds.right) + size_t(x)];
-                uint8_t *at = out.data() + size_t(y - rect.top) * size_t(*rowBytes) + size_t((x - rect.left) * 3 + p) * bytes;
+                uint8_t *at = out.data() + size_t(y - rect.top) * size_t(*rowBytes) +
+                              size_t((x - rect.left) * count + p) * bytes;
                 if (bytes == 2) {
                     at[0] = uint8_t(v);
                     at[1] = uint8_t(v >> 8);
@@ -81,29 +83,33 @@ struct ScaledCase {
 
 class BandedScaledReadTest : public ::testing::TestWithParam<ScaledCase> {};
 
+// With the transparency after the colour too (four planes a pixel), each
+// plane reads the same.
 TEST_P(BandedScaledReadTest, EqualsTheScaledReadOfTheWholeDocument)
 {
     const ScaledCase c = GetParam();
-    Raster planes[3] = {Noise(c.width, c.height, c.depth, 1), Noise(c.width, c.height, c.depth, 2, true),
-                        Noise(c.width, c.height, c.depth, 3)};
+    Raster planes[4] = {Noise(c.width, c.height, c.depth, 1), Noise(c.width, c.height, c.depth, 2, true),
+                        Noise(c.width, c.height, c.depth, 3), Noise(c.width, c.height, c.depth, 4, true)};
     const PSScaling scaling{c.source, c.destination};
     const int32_t dw = c.destination.right - c.destination.left, dh = c.destination.bottom - c.destination.top;
 
-    // What the full host reads from each channel's pyramid.
-    std::vector<uint8_t> expected(size_t(dw) * dh * 3, 0);
-    for (int32_t p = 0; p < 3; ++p) {
+    // What the full host reads from each channel's pyramid, four bytes a
+    // pixel.
+    std::vector<uint8_t> expected(size_t(dw) * dh * 4, 0);
+    for (int32_t p = 0; p < 4; ++p) {
         Pyramid pyramid;
         pyramid.Build(planes[p].View());
         VRect area = c.destination;
         ASSERT_EQ(ReadScaledToMemory(pyramid, &area,
-                                     scaling, PixelMemoryDesc{expected.data(), dw * 24, 24, 8 * p, 8}),
+                                     scaling, PixelMemoryDesc{expected.data(), dw * 32, 32, 8 * p, 8}),
                   0);
     }
 
     // Bands of a few rows up to the whole region at once.
+    for (const int32_t count : {3, 4})
     for (const int64_t bandSamples : {int64_t(1), int64_t(c.width) * 5, int64_t(c.width) * 64, int64_t(1) << 24}) {
         engine::BandedScaledRead read;
-        ASSERT_TRUE(read.Plan(c.width, c.height, c.depth, scaling, c.destination, bandSamples));
+        ASSERT_TRUE(read.Plan(c.width, c.height, c.depth, scaling, c.destination, bandSamples, count));
         const VRect region = read.Region();
         ASSERT_GT(read.BandRows(), 0);
         int32_t bands = 0;
@@ -111,15 +117,20 @@ TEST_P(BandedScaledReadTest, EqualsTheScaledReadOfTheWholeDocument)
             const int32_t bottom = std::min(top + read.BandRows(), region.bottom);
             int32_t rowBytes = 0;
             const std::vector<uint8_t> delivered =
-                Interleave(planes, VRect{top, region.left, bottom, region.right}, 5, &rowBytes);
-            read.AddBand(top, bottom - top, delivered.data(), rowBytes, 3);
+                Interleave(planes, count, VRect{top, region.left, bottom, region.right}, 5, &rowBytes);
+            read.AddBand(top, bottom - top, delivered.data(), rowBytes, count);
     }
     std::vector<uint8_t> got(expected.size(), 0xEE);
-    for (int32_t p = 0; p < 3; ++p) {
+    for (int32_t p = 0; p < count; ++p) {
         VRect area = c.destination;
-        ASSERT_EQ(read.Read(p, &area, PixelMemoryDesc{got.data(), dw * 24, 24, 8 * p, 8}), 0);
+        ASSERT_EQ(read.Read(p, &area, PixelMemoryDesc{got.data(), dw * 32, 32, 8 * p, 8}), 0);
     }
-    EXPECT_EQ(got, expected) << bands << " bands of " << read.BandRows() << " rows over region ("
+    VRect outside = c.destination;
+    EXPECT_NE(read.Read(count, &outside, PixelMemoryDesc{got.data(), dw * 32, 32, 0, 8}), 0) << "a plane not planned";
+    if (count == 3)
+        for (size_t i = 3; i < got.size(); i += 4)
+            got[i] = expected[i];
+    EXPECT_EQ(got, expected) << count << " planes, " << bands << " bands of " << read.BandRows() << " rows over region ("
                              << region.top << "," << region.left << "," << region.bottom << "," << region.right << ")";
     // Only what the read needs is delivered.
     EXPECT_LE(int64_t(region.right - region.left) * (region.bottom - region.top), int64_t(c.width) * c.height);

@@ -60,8 +60,8 @@ Document ReadBack(const std::vector<uint8_t> &file)
     const std::vector<uint8_t> &h = chunks.front().data;
     EXPECT_EQ(h.size(), 13u);
     const int32_t width = int32_t(BigEndian32(&h[0])), height = int32_t(BigEndian32(&h[4]));
-    const int depth = h[8], channels = h[9] == 2 ? 3 : 1;
-    EXPECT_TRUE(h[9] == 2 || h[9] == 0);
+    const int depth = h[8], channels = h[9] == 6 ? 4 : h[9] == 2 ? 3 : 1;
+    EXPECT_TRUE(h[9] == 6 || h[9] == 2 || h[9] == 0);
     EXPECT_EQ(h[10] | h[11] | h[12], 0);
     std::vector<uint8_t> deflated;
     for (size_t i = 1; i + 1 < chunks.size(); ++i) {
@@ -77,8 +77,9 @@ Document ReadBack(const std::vector<uint8_t> &file)
     EXPECT_EQ(uncompress(raw.data(), &rawSize, deflated.data(), uLong(deflated.size())), Z_OK);
     EXPECT_EQ(rawSize, rowBytes * size_t(height));
 
-    d = MakeDocument(width, height, channels, depth, channels == 3 ? (depth == 16 ? plugInModeRGB48 : plugInModeRGBColor)
+    d = MakeDocument(width, height, channels, depth, channels >= 3 ? (depth == 16 ? plugInModeRGB48 : plugInModeRGBColor)
                                                                    : (depth == 16 ? plugInModeGray16 : plugInModeGrayScale));
+    d.hasTransparency = channels == 4;
     std::vector<uint8_t> previous(rowBytes - 1, 0), current(rowBytes - 1);
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t *row = &raw[size_t(y) * rowBytes];
@@ -122,11 +123,14 @@ TEST(PngWriter, EveryKindComesBackSampleForSample)
 {
     struct Kind { int32_t planes, depth; int16_t mode; };
     for (const Kind &k : {Kind{3, 8, plugInModeRGBColor}, Kind{3, 16, plugInModeRGB48},
+                          Kind{4, 8, plugInModeRGBColor}, Kind{4, 16, plugInModeRGB48},
                           Kind{1, 8, plugInModeGrayScale}, Kind{1, 16, plugInModeGray16}}) {
         // Wide enough for rows of several IDAT chunks at 16 bits, and a
-        // pattern with edges, flat parts and both ends of the range.
+        // pattern with edges, flat parts and both ends of the range; four
+        // planes are colour and transparency.
         Document d = MakeDocument(301, 97, k.planes, k.depth, k.mode);
         FillTestPattern(&d, 5);
+        d.hasTransparency = k.planes == 4;
         d.At(0, 0, 0) = 0;
         d.At(0, 1, 0) = uint16_t(d.MaxSample());
         std::string error;
@@ -137,6 +141,7 @@ TEST(PngWriter, EveryKindComesBackSampleForSample)
         EXPECT_EQ(back.height, d.height);
         EXPECT_EQ(back.depth, d.depth);
         EXPECT_EQ(back.planes, d.planes) << k.planes << " plane(s), " << k.depth << " bits";
+        EXPECT_EQ(back.hasTransparency, d.hasTransparency) << k.planes << " plane(s)";
     }
 }
 
