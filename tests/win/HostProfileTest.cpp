@@ -536,3 +536,137 @@ TEST(HostCommandLine, ChoosesAHostProfileAndRefusesAnUnknownOne)
     EXPECT_EQ(std::count(nonsense.output.begin(), nonsense.output.end(), '\n'), 1) << nonsense.output;
     EXPECT_EQ(nonsense.output.find("Document"), std::string::npos) << nonsense.output;
 }
+
+// A layer with transparency in the plain profiles, as Paint.NET's loader
+// hands one: four planes, case 4, the layer fields set, and the column
+// bytes of the document, then of each request.
+TEST_F(HostProfileTest, APlainHostHandsALayerWithTransparencyAsFourPlanes)
+{
+    host.behaviour.profile = HostProfile::Plain;
+    Document d = Pattern(6, 5);
+    d.planes.push_back(d.planes[0]);
+    d.hasTransparency = true;
+    FilterRecord atStart = {}, afterFetch = {};
+    RunStart(d, [&](FilterRecord *r, int16_t *) {
+        atStart = *r;
+        r->inRect = r->outRect = r->filterRect;
+        r->inLoPlane = r->outLoPlane = 0;
+        r->inHiPlane = r->outHiPlane = 2;
+        ASSERT_EQ(r->advanceState(), noErr);
+        afterFetch = *r;
+        r->inRect = r->outRect = Rect{};
+    });
+    EXPECT_EQ(atStart.planes, 4);
+    EXPECT_EQ(atStart.filterCase, 4);
+    EXPECT_EQ(atStart.inLayerPlanes, 3);
+    EXPECT_EQ(atStart.inTransparencyMask, 1);
+    EXPECT_EQ(atStart.outLayerPlanes, 3);
+    EXPECT_EQ(atStart.outTransparencyMask, 1);
+    EXPECT_EQ(atStart.absLayerPlanes, 3);
+    EXPECT_EQ(atStart.inColumnBytes, 4);
+    EXPECT_EQ(afterFetch.inColumnBytes, 3);
+    EXPECT_EQ(afterFetch.outColumnBytes, 3);
+    EXPECT_EQ(afterFetch.inRowBytes, 6 * 3);
+}
+
+// PhotoDemon's engine: every image as four planes, the layer fields but
+// not the absolute ones, no column bytes, a filter rectangle one pixel
+// short, no refetch for the same rectangles, and one plane served from the
+// pixel's first sample.
+TEST_F(HostProfileTest, PhotoDemonsEngineHandsEveryImageAsFourPlanesWithItsFaults)
+{
+    host.behaviour.profile = HostProfile::PhotoDemon;
+    Document d = Pattern(6, 5);
+    const Document original = d;
+    FilterRecord atStart = {};
+    std::vector<uint8_t> fourPlanes, samePlanesAgain, planeThree;
+    void *firstBuffer = nullptr, *secondBuffer = nullptr;
+    const RunReport report = RunStart(d, [&](FilterRecord *r, int16_t *) {
+        atStart = *r;
+        r->inRect = Rect{0, 0, 1, 2};
+        r->outRect = Rect{};
+        r->inLoPlane = 0;
+        r->inHiPlane = 3;
+        ASSERT_EQ(r->advanceState(), noErr);
+        firstBuffer = r->inData;
+        fourPlanes.assign(static_cast<uint8_t *>(r->inData), static_cast<uint8_t *>(r->inData) + 8);
+        r->inHiPlane = 2;
+        ASSERT_EQ(r->advanceState(), noErr);
+        secondBuffer = r->inData;
+        samePlanesAgain.assign(static_cast<uint8_t *>(r->inData), static_cast<uint8_t *>(r->inData) + 8);
+        r->inRect = Rect{};
+        ASSERT_EQ(r->advanceState(), noErr);
+        r->inRect = Rect{0, 0, 1, 2};
+        r->inLoPlane = r->inHiPlane = 3;
+        ASSERT_EQ(r->advanceState(), noErr);
+        planeThree.assign(static_cast<uint8_t *>(r->inData), static_cast<uint8_t *>(r->inData) + 2);
+        r->inRect = Rect{};
+    });
+    EXPECT_TRUE(report.Clean()) << Joined(report.failures);
+    EXPECT_EQ(std::memcmp(&atStart.hostSig, "spHO", 4), 0);
+    EXPECT_EQ(atStart.sSPBasic, nullptr);
+    EXPECT_EQ(atStart.planes, 4);
+    EXPECT_EQ(atStart.filterCase, 4);
+    EXPECT_EQ(atStart.inLayerPlanes, 3);
+    EXPECT_EQ(atStart.inTransparencyMask, 1);
+    EXPECT_EQ(atStart.absLayerPlanes, 0);
+    EXPECT_EQ(atStart.inColumnBytes, 0);
+    EXPECT_EQ(atStart.filterRect.bottom, 4);
+    EXPECT_EQ(atStart.filterRect.right, 5);
+    // R, G, B, A of two pixels, the same again for planes 0..2, and plane 3
+    // read from the pixels' red.
+    const std::vector<uint8_t> rgba = {uint8_t(original.At(0, 0, 0)), uint8_t(original.At(1, 0, 0)),
+                                       uint8_t(original.At(2, 0, 0)), 255,
+                                       uint8_t(original.At(0, 1, 0)), uint8_t(original.At(1, 1, 0)),
+                                       uint8_t(original.At(2, 1, 0)), 255};
+    EXPECT_EQ(fourPlanes, rgba);
+    EXPECT_EQ(secondBuffer, firstBuffer);
+    EXPECT_EQ(samePlanesAgain, rgba);
+    EXPECT_EQ(planeThree, (std::vector<uint8_t>{uint8_t(original.At(0, 0, 0)), uint8_t(original.At(0, 1, 0))}));
+    // The opaque plane was the run's alone.
+    EXPECT_EQ(d.PlaneCount(), 3);
+    EXPECT_FALSE(d.hasTransparency);
+}
+
+// GIMP's loader: every advanceState stores the previous output and fetches
+// the unfiltered pixels again; after start it fetches and continues while a
+// rectangle is set, then stores once more; only the last stored output is
+// kept, and finish is not called.
+TEST_F(HostProfileTest, GimpsLoaderKeepsOnlyTheOutputItStoredLast)
+{
+    host.behaviour.profile = HostProfile::Gimp;
+    // The whole image filtered in start; continue empties the rectangles.
+    auto filterAll = [&](Document &d, bool emptyAtTheEnd) {
+        gScript = [=](int16_t selector, FilterRecord *r, int16_t *) {
+            if (selector == filterSelectorContinue)
+                r->inRect = r->outRect = Rect{};
+            if (selector != filterSelectorStart)
+                return;
+            r->inRect = r->outRect = r->filterRect;
+            r->inLoPlane = r->outLoPlane = 0;
+            r->inHiPlane = r->outHiPlane = 2;
+            ASSERT_EQ(r->advanceState(), noErr);
+            ASSERT_NE(r->outData, nullptr);
+            std::memset(r->outData, 77, size_t(r->outRowBytes) * 4);
+            if (emptyAtTheEnd)
+                r->inRect = r->outRect = Rect{};
+        };
+        return host.Run(d);
+    };
+    Document left = Pattern(5, 4);
+    const Document original = left;
+    RunReport report = filterAll(left, false);
+    EXPECT_TRUE(report.Clean()) << Joined(report.failures);
+    EXPECT_TRUE(report.completed);
+    EXPECT_FALSE(report.finished);
+    EXPECT_TRUE(left.planes == original.planes) << "the unfiltered copy was stored over the result";
+    EXPECT_EQ(host.CountEvents(EventKind::Selector, "continue"), 1u);
+
+    host.events.clear();
+    Document emptied = Pattern(5, 4);
+    report = filterAll(emptied, true);
+    EXPECT_TRUE(report.completed);
+    EXPECT_EQ(host.CountEvents(EventKind::Selector, "continue"), 0u);
+    for (int32_t p = 0; p < 3; ++p)
+        EXPECT_EQ(emptied.At(p, 4, 3), 77);
+}
