@@ -57,7 +57,10 @@ void Usage()
                  "with the buffer and channel-port suites, the document description), plain\n"
                  "(none of those; memory through the record's buffer and handle procedures,\n"
                  "integer sampling rates), plain-handles (handle procedures alone, which keep\n"
-                 "no sizes) or plain-no-memory (no memory services at all).\n"
+                 "no sizes), plain-no-memory (no memory services at all), photodemon\n"
+                 "(PhotoDemon's filter engine: every image as four planes, with its faults) or\n"
+                 "gimp (GIMP's loader: keeps only the last output it stored). An image with\n"
+                 "alpha is filtered in every profile but full, its alpha kept.\n"
                  "--threads sets how many threads the host's own work (reading and writing\n"
                  "PNG files, its blur and median, the preview's reductions) uses: one per\n"
                  "processor by default, shared among a batch's workers; 1 keeps it all on one.\n");
