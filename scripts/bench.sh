@@ -72,6 +72,17 @@ else
   echo "  the two outputs differ"
 fi
 
+echo "-- the same photograph with a transparency gradient, in a plain host, against it without"
+png8a=$bench/photo-8-alpha.png
+[ -f "$png8a" ] || python3 "$ROOT/scripts/add-alpha.py" "$photo" "$png8a"
+for input in "$png8" "$png8a"; do
+  timing=$($host run "$module" "Z:$input" "Z:$bench/out-alpha.png" --bias 0.5 --gamma 2 --contrast 255 --ok \
+    --host plain | grep -E '^Timing')
+  echo "  $(basename "$input"): $timing"
+done
+echo "-- one preview paint of it in a plain host (the layer over the checkerboard)"
+$WINE64 "$BUILD/win64/bin/preview_bench.exe" "$module" "Z:$png8a" plain
+
 if ! command -v gegl >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends gegl >/dev/null
 fi
