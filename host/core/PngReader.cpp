@@ -267,7 +267,8 @@ bool ReadPieces(const uint8_t *index, uint32_t indexLength, uint64_t dataBytes, 
     // The zlib header as inflate takes it (deflate, a window of at most
     // 32 KB, no preset dictionary), and the Adler-32 just after the last
     // piece.
-    if (stream.size() < size_t(offsets[count]) + 4 || (stream[0] & 0x0F) != 8 || (stream[0] >> 4) > 7 ||
+    // (In 64 bits: an end offset near 4 GB would wrap a 32-bit size.)
+    if (uint64_t(stream.size()) < uint64_t(offsets[count]) + 4 || (stream[0] & 0x0F) != 8 || (stream[0] >> 4) > 7 ||
         (stream[0] * 256u + stream[1]) % 31 != 0 || (stream[1] & 0x20) != 0)
         return false;
 

@@ -9,6 +9,10 @@
 #include "host/FilterRegistry.h"
 #include "host/ImageFile.h"
 #include "host/core/Parallel.h"
+#include "host/core/PngReader.h"
+#include "host/core/PngWriter.h"
+
+#include <zlib.h>
 
 namespace {
 
@@ -774,4 +778,33 @@ TEST_F(ModuleTest, TheFilterGivesTheSameImageWithTheHostOnFourThreads)
         EXPECT_GT(applied, 0);
     }
     DeleteFilterKey();
+}
+
+// A private list of pieces is outside data like any other: an end offset
+// near 4 GB must not wrap a 32-bit size and send the reader past the file.
+// The file reads as any other, its list ignored.
+TEST(HostFiles, APieceListThatEndsNear4GBIsIgnoredInEitherBuild)
+{
+    Document d = MakeDocument(1000, 4000, 1, 8, plugInModeGrayScale);
+    FillTestPattern(&d, 3);
+    std::vector<uint8_t> file;
+    std::string error;
+    ASSERT_TRUE(WritePng(d, [&](const uint8_t *bytes, size_t size) {
+        file.insert(file.end(), bytes, bytes + size);
+        return true;
+    }, &error, 1)) << error;
+    // The list goes just before the first IDAT chunk (the signature and the
+    // 25 bytes of IHDR come first).
+    const uint8_t list[] = {0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 0, 0x81, 0, 0, 0, 0, 0, 0x0F, 0x9F, 0xFF, 0xFF, 0xFF, 0xFF};
+    std::vector<uint8_t> chunk = {0, 0, 0, uint8_t(sizeof list), 'z', 'p', 'I', 'X'};
+    chunk.insert(chunk.end(), list, list + sizeof list);
+    const uLong crc = crc32(0L, chunk.data() + 4, uInt(chunk.size() - 4));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk.push_back(uint8_t(crc >> shift));
+    file.insert(file.begin() + 33, chunk.begin(), chunk.end());
+    for (int threads : {1, 2}) {
+        Document back;
+        ASSERT_EQ(ReadPng(file.data(), file.size(), &back, &error, 30000, threads), PngRead::Read) << error;
+        EXPECT_TRUE(back.planes == d.planes) << threads;
+    }
 }
