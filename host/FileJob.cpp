@@ -54,6 +54,19 @@ bool ImageExtension(const std::string &ext)
     return ext == ".png" || ext == ".tif" || ext == ".tiff" || ext == ".jpg" || ext == ".jpeg";
 }
 
+// A temporary file that an earlier version of the host left when it was
+// killed while writing: "NAME.partial-PID.EXT".
+bool EarlierPartial(const std::string &name, const std::string &ext)
+{
+    const size_t at = name.rfind(".partial-");
+    if (at == std::string::npos || name.size() - ext.size() <= at + 9)
+        return false;
+    for (size_t i = at + 9; i < name.size() - ext.size(); ++i)
+        if (name[i] < '0' || name[i] > '9')
+            return false;
+    return true;
+}
+
 // A grey image as the document's selection: one byte per pixel.
 bool LoadSelection(const std::string &path, Document *document, std::string *error)
 {
@@ -245,10 +258,11 @@ std::vector<std::string> ExpandInputs(const std::vector<std::string> &inputs)
             files.push_back(input);
             continue;
         }
-        // Images only: a run's temporary files end in no image extension.
+        // Images only: a run's temporary files end in no image extension
+        // (and those of earlier versions are known by their names).
         std::vector<std::string> found;
         for (const std::string &name : files::FilesIn(input))
-            if (ImageExtension(LowerExtension(name)))
+            if (ImageExtension(LowerExtension(name)) && !EarlierPartial(name, LowerExtension(name)))
                 found.push_back(Join(input, name));
         std::sort(found.begin(), found.end());
         files.insert(files.end(), found.begin(), found.end());

@@ -71,7 +71,8 @@ std::string ResultWords(int16_t result);
 // nothing takes it as an input.
 std::string TemporaryName(const std::string &out);
 
-// The image files of a folder, in name order; a file as it is.
+// The image files of a folder, in name order, without the temporary files
+// of runs that were killed while writing; a file as it is.
 std::vector<std::string> ExpandInputs(const std::vector<std::string> &inputs);
 
 // Each input's output in the folder: its own name (a JPEG's as PNG), or,

@@ -402,7 +402,15 @@ int Run(const RunOptions &o)
     const double started = FilterHost::Now();
     FileJob job(o.image, o.out, o.selection);
     std::string error;
-    // Everything that can be known before the work is checked first.
+    // Everything that can be known before the work is checked first: the
+    // dialog's pictures replace no input either.
+    for (const std::string *picture : {&o.screenshot, &o.maskView})
+        for (const std::string *input : {&o.image, &o.selection})
+            if (!picture->empty() && !input->empty() && files::SameFile(*picture, *input)) {
+                Say(stderr, "filterhost: %s would replace the input %s (it is the same file)\n", picture->c_str(),
+                    input->c_str());
+                return 2;
+            }
     if (!job.Check(&error) || !job.Load(&error)) {
         Say(stderr, "filterhost: %s\n", error.c_str());
         return 2;

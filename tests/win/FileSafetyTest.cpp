@@ -232,6 +232,10 @@ TEST(FileSafety, RunRefusesItsInputUnderAnyName)
         r = RunWide(Host() + "convert " + Quote(input) + " " + Quote(spelling));
         EXPECT_EQ(r.exitCode, 2u) << r.output;
         EXPECT_NE(r.output.find("would replace the input"), std::string::npos) << r.output;
+        r = RunWide(Host() + "run " + Module() + Quote(input) + " " + Quote(folder / "out.png") + " --ok --screenshot " +
+                    Quote(spelling));
+        EXPECT_EQ(r.exitCode, 2u) << r.output;
+        EXPECT_NE(r.output.find("would replace the input"), std::string::npos) << r.output;
         EXPECT_TRUE(Bytes(input) == original) << "the input was written over";
     }
     const ProcessResult r = RunWide(Host() + "run " + Module() + Quote(input) + " " +
@@ -387,6 +391,8 @@ TEST(FileSafety, ARunKilledWhileWritingLeavesNothingABatchTakes)
     const std::string partial = left[0] == "x.png" ? left[1] : left[0];
     EXPECT_EQ(partial.compare(0, 7, ".y.png."), 0) << partial;
     EXPECT_NE(partial.find(".filterhost-partial"), std::string::npos) << partial;
+    // So is one that an earlier version of the host left.
+    PutBytes(folder / "x.partial-1234.png", "half a picture");
     EXPECT_EQ(ExpandInputs({folder.Path()}), std::vector<std::string>{folder / "x.png"});
     r = RunWide(Host() + "batch " + Module() + Quote(out.Path()) + " " + Quote(folder.Path()) + " --ok");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
@@ -459,4 +465,74 @@ TEST(FileSafety, AnyNameAPersonGivesWorks)
         deep = files::FolderOf(deep);
     }
     DeleteFilterKey();
+}
+
+// What stands under an output's name that is no file: a folder, told in
+// those words before any work.
+TEST(FileSafety, AFolderWhereTheOutputShouldBeIsNamed)
+{
+    Folder folder("folder-output");
+    SavePhoto(folder / "in.png");
+    ASSERT_TRUE(CreateDirectoryW(files::SystemPath(folder / "out.png").c_str(), nullptr));
+    const ProcessResult r =
+        RunWide(Host() + "run " + Module() + Quote(folder / "in.png") + " " + Quote(folder / "out.png") + " --ok");
+    EXPECT_EQ(r.exitCode, 2u) << r.output;
+    EXPECT_NE(r.output.find("cannot write " + folder / "out.png" + ": a folder stands where the file should be"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(r.output.find("Filter "), std::string::npos) << r.output;
+    EXPECT_TRUE(files::IsFolder(folder / "out.png"));
+}
+
+// The causes of failed file calls, in words rather than numbers.
+TEST(FileSafety, FailedFileCallsAreToldInWords)
+{
+    EXPECT_EQ(files::CauseWords(ERROR_DISK_FULL), "the disk is full");
+    EXPECT_EQ(files::CauseWords(ERROR_HANDLE_DISK_FULL), "the disk is full");
+    EXPECT_EQ(files::CauseWords(ERROR_ACCESS_DENIED), "access is denied");
+    EXPECT_EQ(files::CauseWords(ERROR_FILENAME_EXCED_RANGE), "the path is too long");
+    EXPECT_EQ(files::CauseWords(ERROR_PATH_NOT_FOUND), "its folder does not exist");
+    EXPECT_EQ(files::CauseWords(ERROR_SHARING_VIOLATION), "another program is using the file");
+    Folder folder("words");
+    CreateDirectoryW(files::SystemPath(folder / "a folder").c_str(), nullptr);
+    EXPECT_EQ(files::CauseWords(ERROR_ACCESS_DENIED, folder / "a folder"), "a folder stands where the file should be");
+    PutBytes(folder / "kept.png", "kept");
+    SetFileAttributesW(files::SystemPath(folder / "kept.png").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(files::CauseWords(ERROR_ACCESS_DENIED, folder / "kept.png"), "the file is read-only");
+    // Any other error still says something and its number.
+    EXPECT_NE(files::CauseWords(ERROR_INVALID_FUNCTION).find("(error 1)"), std::string::npos);
+}
+
+// The checked file: a write that fails at a chosen byte fails the file
+// whatever the writer does next, and the file is gone; one that succeeds is
+// as long as what was written.
+TEST(FileSafety, TheCheckedFileKeepsTheFirstFailure)
+{
+    Folder folder("checked");
+    {
+        files::OutputFile file;
+        ASSERT_TRUE(file.Create(folder / "whole.bin"));
+        EXPECT_TRUE(file.Write("0123456789", 10));
+        EXPECT_TRUE(file.WriteAt(2, "ab", 2));
+        EXPECT_TRUE(file.Finish());
+    }
+    EXPECT_EQ(Text(folder / "whole.bin"), "01ab456789");
+    SetEnvironmentVariableW(L"FILTERHOST_WRITE_FAULT", L"6");
+    {
+        files::OutputFile file;
+        ASSERT_TRUE(file.Create(folder / "cut.bin"));
+        EXPECT_TRUE(file.Write("0123", 4));
+        EXPECT_FALSE(file.Write("4567", 4));
+        EXPECT_FALSE(file.WriteAt(0, "x", 1));  // a writer that goes on regardless
+        EXPECT_EQ(file.Error(), DWORD(ERROR_DISK_FULL));
+        EXPECT_FALSE(file.Finish());
+    }
+    SetEnvironmentVariableW(L"FILTERHOST_WRITE_FAULT", nullptr);
+    EXPECT_FALSE(files::Exists(folder / "cut.bin"));
+    {
+        files::OutputFile file;  // never finished: removed when it goes
+        ASSERT_TRUE(file.Create(folder / "dropped.bin"));
+        EXPECT_TRUE(file.Write("0123", 4));
+    }
+    EXPECT_EQ(files::FilesIn(folder.Path()), std::vector<std::string>{"whole.bin"});
 }
