@@ -27,19 +27,44 @@ std::string LowerExtension(const std::string &path)
     return dot == std::string::npos || (slash != std::string::npos && dot < slash) ? "" : Lower(path.substr(dot));
 }
 
-std::string FolderOf(const std::string &path)
+// A name as a key: the full path, folded to lower case, so that two
+// spellings of a file that does not exist yet compare equal.
+std::string Key(const std::string &path)
 {
-    const size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? "." : slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+    std::wstring wide = files::SystemPath(path);
+    if (!wide.empty())
+        CharLowerBuffW(&wide[0], DWORD(wide.size()));
+    return files::Utf8(wide);
 }
 
-// The full path, folded to lower case: two names of one file compare equal.
-std::string FullPath(const std::string &path)
+// A folder and a name in it.
+std::string Join(const std::string &folder, const std::string &name)
 {
-    char full[MAX_PATH * 2] = {};
-    if (GetFullPathNameA(path.c_str(), sizeof full, full, nullptr) == 0)
-        return Lower(path);
-    return Lower(full);
+    std::string joined = folder;
+    while (joined.size() > 1 && (joined.back() == '\\' || joined.back() == '/') &&
+           !(joined.size() == 3 && joined[1] == ':'))
+        joined.pop_back();
+    if (joined.empty() || (joined.back() != '\\' && joined.back() != '/'))
+        joined += "\\";
+    return joined + name;
+}
+
+bool ImageExtension(const std::string &ext)
+{
+    return ext == ".png" || ext == ".tif" || ext == ".tiff" || ext == ".jpg" || ext == ".jpeg";
+}
+
+// A temporary file that an earlier version of the host left when it was
+// killed while writing: "NAME.partial-PID.EXT".
+bool EarlierPartial(const std::string &name, const std::string &ext)
+{
+    const size_t at = name.rfind(".partial-");
+    if (at == std::string::npos || name.size() - ext.size() <= at + 9)
+        return false;
+    for (size_t i = at + 9; i < name.size() - ext.size(); ++i)
+        if (name[i] < '0' || name[i] > '9')
+            return false;
+    return true;
 }
 
 // A grey image as the document's selection: one byte per pixel.
@@ -85,8 +110,8 @@ std::string ResultWords(int16_t result)
     }
 }
 
-FileJob::FileJob(std::string image, std::string out, std::string selection)
-    : image_(std::move(image)), out_(std::move(out)), selection_(std::move(selection))
+FileJob::FileJob(std::string image, std::string out, std::string selection, Replacing replacing)
+    : image_(std::move(image)), out_(std::move(out)), selection_(std::move(selection)), replacing_(replacing)
 {
 }
 
@@ -94,18 +119,41 @@ bool FileJob::Check(std::string *why) const
 {
     if (out_.empty())
         return true;
-    if (FullPath(out_) == FullPath(image_)) {
-        *why = "the output " + out_ + " would replace the input";
-        return false;
+    // The output is compared with the inputs by what it is: the same file
+    // reached by another spelling, a short name, a prefix or a link is the
+    // same. A name that nothing stands under yet is no input.
+    const DWORD attributes = files::Attributes(out_);
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        const files::Identity out = files::IdentityOf(out_);
+        if (out == files::IdentityOf(image_) || Key(out_) == Key(image_)) {
+            *why = "the output " + out_ + " would replace the input " + image_ + " (it is the same file)";
+            return false;
+        }
+        if (!selection_.empty() && (out == files::IdentityOf(selection_) || Key(out_) == Key(selection_))) {
+            *why = "the output " + out_ + " would replace the selection " + selection_ + " (it is the same file)";
+            return false;
+        }
     }
     const std::string ext = LowerExtension(out_);
     if (ext != ".png" && ext != ".tif" && ext != ".tiff") {
         *why = "cannot write " + out_ + ": the name must end in .png, .tif or .tiff";
         return false;
     }
-    const DWORD attributes = GetFileAttributesA(FolderOf(out_).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        *why = "cannot write " + out_ + ": the folder " + FolderOf(out_) + " does not exist";
+    const std::string folder = files::FolderOf(out_);
+    if (!files::IsFolder(folder)) {
+        *why = "cannot write " + out_ + ": the folder " + folder + " does not exist";
+        return false;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        *why = "cannot write " + out_ + ": a folder stands where the file should be";
+        return false;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        *why = "cannot write " + out_ + ": the file is read-only, and is not replaced";
+        return false;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && replacing_ == Replacing::Nothing) {
+        *why = "cannot write " + out_ + ": a file of that name exists, and a batch replaces only with --overwrite";
         return false;
     }
     return true;
@@ -169,70 +217,109 @@ bool FileJob::Write(std::string *why)
         return false;
     }
     const double started = FilterHost::Now();
-    const std::string ext = LowerExtension(out_);
-    const std::string temporary =
-        out_.substr(0, out_.size() - ext.size()) + ".partial-" + std::to_string(GetCurrentProcessId()) + ext;
-    if (!SaveImageFile(temporary, document_, why)) {
-        DeleteFileA(temporary.c_str());
+    const std::string temporary = TemporaryName(out_);
+    files::OutputFile file;
+    std::string encoding;
+    bool written = file.Create(temporary) && WriteImageFile(file, out_, document_, &encoding) && file.Finish();
+    if (!written) {
+        const DWORD error = file.Error();
+        file.Discard();
+        *why = "cannot write " + out_ + ": " + (error != 0 ? files::CauseWords(error, temporary) : encoding);
         return false;
     }
-    if (!MoveFileExA(temporary.c_str(), out_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        *why = "cannot write " + out_ + " (error " + std::to_string(GetLastError()) + ")";
-        DeleteFileA(temporary.c_str());
+    // A run stopped here (for the tests: as if it were killed) leaves the
+    // complete temporary file and nothing under the output's name.
+    if (GetEnvironmentVariableW(L"FILTERHOST_KILL_BEFORE_RENAME", nullptr, 0) != 0)
+        TerminateProcess(GetCurrentProcess(), 9);
+    // What stands under the output's name now may have changed since the
+    // check: a batch never replaces a file that appeared meanwhile, and a
+    // read-only file is never replaced.
+    const DWORD attributes = files::Attributes(out_);
+    DWORD error = 0;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+        error = ERROR_ACCESS_DENIED;
+    else if (!files::Rename(temporary, out_, replacing_ != Replacing::Nothing, &error))
+        error = error != 0 ? error : ERROR_WRITE_FAULT;
+    if (error != 0) {
+        files::Delete(temporary);
+        *why = "cannot write " + out_ + ": " + files::CauseWords(error, out_);
         return false;
     }
     encodeSeconds = FilterHost::Now() - started;
     return true;
 }
 
+std::string TemporaryName(const std::string &out)
+{
+    return Join(files::FolderOf(out),
+                "." + files::NameOf(out) + "." + std::to_string(GetCurrentProcessId()) + ".filterhost-partial");
+}
+
 std::vector<std::string> ExpandInputs(const std::vector<std::string> &inputs)
 {
     std::vector<std::string> files;
     for (const std::string &input : inputs) {
-        const DWORD attributes = GetFileAttributesA(input.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (!files::IsFolder(input)) {
             files.push_back(input);
             continue;
         }
+        // Images only: a run's temporary files end in no image extension
+        // (and those of earlier versions are known by their names).
         std::vector<std::string> found;
-        WIN32_FIND_DATAA entry;
-        HANDLE search = FindFirstFileA((input + "\\*").c_str(), &entry);
-        if (search == INVALID_HANDLE_VALUE)
-            continue;
-        do {
-            const std::string name = entry.cFileName;
-            const std::string ext = LowerExtension(name);
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                (ext == ".png" || ext == ".tif" || ext == ".tiff" || ext == ".jpg" || ext == ".jpeg"))
-                found.push_back(input + "\\" + name);
-        } while (FindNextFileA(search, &entry));
-        FindClose(search);
+        for (const std::string &name : files::FilesIn(input))
+            if (ImageExtension(LowerExtension(name)) && !EarlierPartial(name, LowerExtension(name)))
+                found.push_back(Join(input, name));
         std::sort(found.begin(), found.end());
         files.insert(files.end(), found.begin(), found.end());
     }
     return files;
 }
 
-std::vector<std::string> OutputNames(const std::vector<std::string> &files, const std::string &outDir)
+std::vector<OutputName> OutputNames(const std::vector<std::string> &files, const std::string &outDir, bool overwrite)
 {
-    std::set<std::string> inputs, taken;
-    for (const std::string &file : files)
-        inputs.insert(FullPath(file));
-    std::vector<std::string> outputs;
+    std::set<files::Identity> inputs;
+    std::set<std::string> inputKeys, taken;
     for (const std::string &file : files) {
-        const size_t slash = file.find_last_of("\\/");
-        const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+        const files::Identity identity = files::IdentityOf(file);
+        if (identity.known)
+            inputs.insert(identity);
+        inputKeys.insert(Key(file));
+    }
+    // Why a name cannot be this file's output; empty when it can.
+    auto busy = [&](const std::string &out) -> std::string {
+        const std::string key = Key(out), name = files::NameOf(out);
+        if (taken.count(key) != 0)
+            return name + " is an earlier file's output";
+        if (inputKeys.count(key) != 0)
+            return name + " is an input";
+        const DWORD attributes = files::Attributes(out);
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return "";
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            return "a folder is named " + name;
+        const files::Identity identity = files::IdentityOf(out);
+        if (identity.known && inputs.count(identity) != 0)
+            return name + " is an input";
+        if (attributes & FILE_ATTRIBUTE_READONLY)
+            return name + " is read-only";
+        return overwrite ? "" : name + " exists";
+    };
+    std::vector<OutputName> outputs;
+    for (const std::string &file : files) {
+        const std::string name = files::NameOf(file);
         std::string ext = LowerExtension(name);
         const std::string stem = name.substr(0, name.size() - ext.size());
         if (ext == ".jpg" || ext == ".jpeg")
             ext = ".png";  // JPEG is read, not written
         else
             ext = name.substr(name.size() - ext.size());
-        std::string out = outDir + "\\" + stem + ext;
-        for (int n = 1; inputs.count(FullPath(out)) != 0 || taken.count(FullPath(out)) != 0; ++n)
-            out = outDir + "\\" + stem + "-" + std::to_string(n) + ext;
-        taken.insert(FullPath(out));
-        outputs.push_back(out);
+        OutputName output;
+        output.path = Join(outDir, stem + ext);
+        output.note = busy(output.path);
+        for (int n = 1; !busy(output.path).empty(); ++n)
+            output.path = Join(outDir, stem + "-" + std::to_string(n) + ext);
+        taken.insert(Key(output.path));
+        outputs.push_back(output);
     }
     return outputs;
 }

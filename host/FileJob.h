@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/FilterHost.h"
+#include "host/FileSystem.h"
 #include "host/core/Document.h"
 
 class FileJob {
@@ -21,12 +22,20 @@ public:
         Failed,      // the filter failed, or left something behind
     };
 
-    // `out` may be empty: the file is filtered and nothing is written.
-    FileJob(std::string image, std::string out, std::string selection = "");
+    // Which existing file the output may replace: the one a person named
+    // (`run`), none (`batch`: it takes another name instead), or any
+    // (`batch --overwrite`). An input, a read-only file or a folder is
+    // never replaced.
+    enum class Replacing { NamedOutput, Nothing, Overwrite };
 
-    // What can be known before any work: the output is not the input (by
-    // any spelling of its name), its format is one the host writes and its
-    // folder exists.
+    // `out` may be empty: the file is filtered and nothing is written.
+    FileJob(std::string image, std::string out, std::string selection = "",
+            Replacing replacing = Replacing::NamedOutput);
+
+    // What can be known before any work: the output is not the input nor
+    // the selection (the same file, by identity, however it is named), its
+    // format is one the host writes, its folder exists, and what stands
+    // under its name may be replaced.
     bool Check(std::string *why) const;
     // Reads the image, and the selection when there is one.
     bool Load(std::string *why);
@@ -34,7 +43,10 @@ public:
     // tells the person why when it did not complete.
     Outcome Filter(FilterHost &host, std::string *why);
     // Writes the filtered document under a temporary name beside the
-    // output, then renames it; refuses anything but a completed run.
+    // output (TemporaryName), checks the file to its end and only then
+    // renames it; refuses anything but a completed run. A failure removes
+    // the temporary file, leaves an older output as it was and names the
+    // output and the cause.
     bool Write(std::string *why);
 
     const std::string &Image() const { return image_; }
@@ -45,6 +57,7 @@ public:
 
 private:
     std::string image_, out_, selection_;
+    Replacing replacing_;
     Document document_;
     RunReport report_;
     Outcome outcome_ = Outcome::Pending;
@@ -53,11 +66,23 @@ private:
 // "0 (no error)", "-108 (out of memory)", ...
 std::string ResultWords(int16_t result);
 
-// The image files of a folder, in name order; a file as it is.
+// The name an output is written under before it is complete, in its folder:
+// ".NAME.PID.filterhost-partial", which no image extension ends, so that
+// nothing takes it as an input.
+std::string TemporaryName(const std::string &out);
+
+// The image files of a folder, in name order, without the temporary files
+// of runs that were killed while writing; a file as it is.
 std::vector<std::string> ExpandInputs(const std::vector<std::string> &inputs);
 
 // Each input's output in the folder: its own name (a JPEG's as PNG), or,
-// when that is an input of the batch or an earlier file's output, the name
-// with -1, -2, ... before the extension. No output is ever an input, and no
-// two inputs share an output.
-std::vector<std::string> OutputNames(const std::vector<std::string> &files, const std::string &outDir);
+// when that name is an input of the batch (by identity), an earlier file's
+// output, a read-only file, a folder or, unless `overwrite`, any existing
+// file, the name with -1, -2, ... before the extension; `note` then says
+// why. No output is ever an input, and no two inputs share an output.
+struct OutputName {
+    std::string path;
+    std::string note;  // "x.png exists", "x.png is an input", ...; empty when the name is the file's own
+};
+std::vector<OutputName> OutputNames(const std::vector<std::string> &files, const std::string &outDir,
+                                    bool overwrite = false);

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/FileSystem.h"
+
 
 namespace {
 
@@ -124,7 +126,7 @@ FilterHost::~FilterHost()
 bool FilterHost::Load(const std::string &modulePath, std::string *error)
 {
     Unload();
-    module_ = LoadLibraryA(modulePath.c_str());
+    module_ = LoadLibraryW(files::Wide(modulePath).c_str());  // the name is UTF-8
     if (module_ == nullptr) {
         if (error != nullptr)
             *error = "cannot load " + modulePath + " (error " + std::to_string(GetLastError()) + ")";

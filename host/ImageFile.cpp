@@ -8,6 +8,7 @@
 #include <cwctype>
 #include <vector>
 
+#include "host/FileSystem.h"
 #include "host/core/PngReader.h"
 #include "host/core/Parallel.h"
 #include "host/core/PngWriter.h"
@@ -171,23 +172,14 @@ HRESULT Encode(IWICImagingFactory *factory, IStream *stream, const GUID &contain
 
 // PNG is written by the host's own writer through zlib, at a fast level:
 // the platform's encoder takes ten times as long on a large photograph.
-bool SavePng(const std::string &path, const Document &document, std::string *error)
+bool SavePng(files::OutputFile &file, const std::string &path, const Document &document, std::string *error)
 {
-    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return Fail(error, "cannot write " + path + " (error " + std::to_string(GetLastError()) + ")");
     // Small pieces are gathered so that the file is written in large blocks.
     std::vector<uint8_t> pending;
     pending.reserve(1 << 20);
-    DWORD lastError = 0;
     auto flush = [&]() {
-        DWORD written = 0;
-        if (!pending.empty() &&
-            (!WriteFile(file, pending.data(), DWORD(pending.size()), &written, nullptr) || written != pending.size())) {
-            lastError = GetLastError();
+        if (!pending.empty() && !file.Write(pending.data(), pending.size()))
             return false;
-        }
         pending.clear();
         return true;
     };
@@ -195,24 +187,15 @@ bool SavePng(const std::string &path, const Document &document, std::string *err
     bool ok = WritePng(document, [&](const uint8_t *bytes, size_t size) {
         if (pending.size() + size > pending.capacity() && !flush())
             return false;
-        if (size >= pending.capacity()) {
-            DWORD written = 0;
-            if (!WriteFile(file, bytes, DWORD(size), &written, nullptr) || written != size) {
-                lastError = GetLastError();
-                return false;
-            }
-            return true;
-        }
+        if (size >= pending.capacity())
+            return file.Write(bytes, size);
         pending.insert(pending.end(), bytes, bytes + size);
         return true;
     }, &why, parallel::ThreadCount());
     ok = ok && flush();
-    CloseHandle(file);
-    if (!ok) {
-        DeleteFileW(Widen(path).c_str());
+    if (!ok)
         return Fail(error, "cannot write " + path + ": " +
-                               (lastError != 0 ? "error " + std::to_string(lastError) : why));
-    }
+                               (file.Error() != 0 ? files::CauseWords(file.Error(), path) : why));
     return true;
 }
 
@@ -222,7 +205,7 @@ bool SavePng(const std::string &path, const Document &document, std::string *err
 bool ReadPngBytes(const std::string &path, std::vector<uint8_t> *bytes, std::string *error)
 {
     bytes->clear();
-    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    HANDLE file = CreateFileW(files::SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return Fail(error, "cannot open " + path + " (error " + std::to_string(GetLastError()) + ")");
@@ -251,7 +234,7 @@ bool ReadPngBytes(const std::string &path, std::vector<uint8_t> *bytes, std::str
 
 bool LoadImageFile(const std::string &path, Document *document, std::string *error)
 {
-    if (GetFileAttributesW(Widen(path).c_str()) == INVALID_FILE_ATTRIBUTES)
+    if (!files::Exists(path))
         return Fail(error, "cannot open " + path + ": no such file");
     // The common kinds of PNG are read by the host's own reader, faster than
     // the platform's decoder and without a second decoded copy of the image;
@@ -277,7 +260,7 @@ bool LoadImageFile(const std::string &path, Document *document, std::string *err
         return false;
 
     ComPtr<IWICBitmapDecoder> decoder;
-    HRESULT hr = factory->CreateDecoderFromFilename(Widen(path).c_str(), nullptr, GENERIC_READ,
+    HRESULT hr = factory->CreateDecoderFromFilename(files::SystemPath(path).c_str(), nullptr, GENERIC_READ,
                                                     WICDecodeMetadataCacheOnDemand, decoder.Out());
     if (hr == E_OUTOFMEMORY)
         return Fail(error, "cannot read " + path + ": out of memory", hr);
@@ -407,6 +390,18 @@ bool LoadImageFile(const std::string &path, Document *document, std::string *err
 
 bool SaveImageFile(const std::string &path, const Document &document, std::string *error)
 {
+    files::OutputFile file;
+    if (!file.Create(path))
+        return Fail(error, "cannot write " + path + ": " + files::CauseWords(file.Error(), path));
+    if (!WriteImageFile(file, path, document, error))
+        return false;
+    if (!file.Finish())
+        return Fail(error, "cannot write " + path + ": " + files::CauseWords(file.Error(), path));
+    return true;
+}
+
+bool WriteImageFile(files::OutputFile &file, const std::string &path, const Document &document, std::string *error)
+{
     ComScope com;
     ComPtr<IWICImagingFactory> factory;
     if (!CreateFactory(&factory, error))
@@ -431,7 +426,7 @@ bool SaveImageFile(const std::string &path, const Document &document, std::strin
     // Every encoder takes 8-bit colour in BGR order.
     const bool bgr = !grey && !sixteen;
     if (container == GUID_ContainerFormatPng)
-        return SavePng(path, document, error);
+        return SavePng(file, path, document, error);
 
     const UINT sampleBytes = sixteen ? 2 : 1;
     const UINT stride = UINT(document.width) * UINT(channels) * sampleBytes;
@@ -456,16 +451,15 @@ bool SaveImageFile(const std::string &path, const Document &document, std::strin
         }
     };
 
-    ComPtr<IWICStream> stream;
-    HRESULT hr;
-    if (FAILED(hr = factory->CreateStream(stream.Out())) ||
-        FAILED(hr = stream->InitializeFromFilename(Widen(path).c_str(), GENERIC_WRITE)))
-        return Fail(error, "cannot write " + path, hr);
-    if (FAILED(hr = Encode(factory.Get(), stream.Get(), container, format, UINT(document.width),
-                           UINT(document.height), stride, fill))) {
-        stream.Reset();
-        DeleteFileW(Widen(path).c_str());
+    // Through a stream of the host's own: a write the encoder does not
+    // heed still fails the file.
+    ComPtr<IStream> stream;
+    *stream.Out() = files::NewOutputStream(&file);
+    const HRESULT hr = Encode(factory.Get(), stream.Get(), container, format, UINT(document.width),
+                              UINT(document.height), stride, fill);
+    if (file.Error() != 0)
+        return Fail(error, "cannot write " + path + ": " + files::CauseWords(file.Error(), path));
+    if (FAILED(hr))
         return Fail(error, "cannot encode " + path, hr);
-    }
     return true;
 }

@@ -7,6 +7,7 @@
 #include <new>
 #include <set>
 #include <cctype>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -18,6 +19,7 @@
 
 #include "host/DialogDriver.h"
 #include "host/FileJob.h"
+#include "host/FileSystem.h"
 #include "host/FilterHost.h"
 #include "host/FilterRegistry.h"
 #include "host/HostProfile.h"
@@ -28,9 +30,26 @@
 
 namespace {
 
+// printf, in UTF-8: names are printed as they are spelled, on a console
+// and in a file alike.
+void Say(FILE *stream, const char *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    va_list again;
+    va_copy(again, arguments);
+    const int n = std::vsnprintf(nullptr, 0, format, arguments);
+    va_end(arguments);
+    std::string text(size_t(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        std::vsnprintf(&text[0], size_t(n) + 1, format, again);
+    va_end(again);
+    files::Print(stream, text);
+}
+
 void Usage()
 {
-    std::fprintf(stderr,
+    Say(stderr,
                  "usage:\n"
                  "  filterhost list MODULE...\n"
                  "  filterhost about MODULE\n"
@@ -38,7 +57,7 @@ void Usage()
                  "                 [--mask-view PNG] [--bias B] [--gamma G] [--contrast C] [--tile WxH]\n"
                  "                 [--selection MASK] [--host PROFILE] [--threads N]\n"
                  "  filterhost batch MODULE OUTDIR FILE-OR-FOLDER... [--set ... | --ok] [--bias B] [--gamma G]\n"
-                 "                 [--contrast C] [--tile WxH] [--jobs N] [--host PROFILE] [--threads N]\n"
+                 "                 [--contrast C] [--tile WxH] [--jobs N] [--overwrite] [--host PROFILE] [--threads N]\n"
                  "  filterhost serve MODULE [--set ... | --ok] [--bias B] [--gamma G] [--contrast C] [--tile WxH]\n"
                  "                 [--host PROFILE] [--threads N]\n"
                  "  filterhost convert IMAGE OUT [--depth 8|16]\n"
@@ -51,7 +70,11 @@ void Usage()
                  "where the image is selected. batch filters every file given and every image\n"
                  "in each folder given into OUTDIR: the first file's dialog sets the values, the\n"
                  "others repeat them, N files at once (one per processor unless --jobs says\n"
-                 "otherwise) in N worker processes when N is above 1. serve is such a worker: it\n"
+                 "otherwise) in N worker processes when N is above 1. run replaces OUT when it\n"
+                 "exists, unless it is read-only or is the input or MASK (by any name). batch\n"
+                 "never replaces an input, a read-only file or a file it did not write: such\n"
+                 "an output takes the name with -1, -2, ... and its line says why; --overwrite\n"
+                 "lets it replace other existing files. serve is such a worker: it\n"
                  "filters the files its input names (IN<tab>OUT a line), one line out each.\n"
                  "--host chooses the host the filter sees: full (the default: the basic suite\n"
                  "with the buffer and channel-port suites, the document description), plain\n"
@@ -83,14 +106,14 @@ void PrintEvents(const FilterHost &host)
         if (e.kind == EventKind::Advance && e.text.compare(0, 3, "in ") == 0)
             ++(e.text.find(" out (0,0,0,0)") == std::string::npos ? tiles : others);
         else if (e.kind == EventKind::Advance)
-            std::printf("  %-8s %s\n", EventKindName(e.kind), e.text.c_str());
+            Say(stdout, "  %-8s %s\n", EventKindName(e.kind), e.text.c_str());
         else if (e.kind == EventKind::Port)
             ++portCalls;
         else if (e.kind != EventKind::Selector && e.kind != EventKind::Progress)
-            std::printf("  %-8s %s\n", EventKindName(e.kind), e.text.c_str());
+            Say(stdout, "  %-8s %s\n", EventKindName(e.kind), e.text.c_str());
     }
     if (tiles != 0 || others != 0 || portCalls != 0)
-        std::printf("  %zu tile request(s) and %zu request(s) without output through advanceState, %zu channel-port "
+        Say(stdout, "  %zu tile request(s) and %zu request(s) without output through advanceState, %zu channel-port "
                     "call(s)\n",
                     tiles, others, portCalls);
 }
@@ -100,13 +123,13 @@ void PrintEvents(const FilterHost &host)
 int Finish(const RunReport &report)
 {
     if (!report.notEnabled.empty()) {
-        std::printf("Not run: %s\n", report.notEnabled.c_str());
+        Say(stdout, "Not run: %s\n", report.notEnabled.c_str());
         return 3;
     }
     for (const std::string &leak : report.leaks)
-        std::printf("LEAK: %s\n", leak.c_str());
+        Say(stdout, "LEAK: %s\n", leak.c_str());
     for (const std::string &failure : report.failures)
-        std::printf("FAILURE: %s\n", failure.c_str());
+        Say(stdout, "FAILURE: %s\n", failure.c_str());
     if (!report.Clean() || report.result < 0)
         return 1;
     return report.result == 0 ? 0 : 3;
@@ -118,6 +141,7 @@ struct RunOptions {
     std::vector<std::pair<int, std::string>> typed;
     std::string setSpec;  // --set's text, for the processes of a batch
     bool hasSet = false;
+    bool overwrite = false;  // --overwrite: a batch replaces existing files (never an input, never a read-only one)
     int jobs = 0;  // files filtered at once by a batch; 0: one per processor
     int threads = 0;  // threads of the host's own work; 0: one per processor
     std::vector<std::string> positional;
@@ -191,6 +215,8 @@ bool ParseRun(int argc, char **argv, RunOptions *o)
             o->threads = int(threads);
         } else if (a == "--ok")
             o->hasSet = true;
+        else if (a == "--overwrite")
+            o->overwrite = true;
         else if (a == "--set" && hasValue) {
             o->setSpec = argv[++i];
             if (!ParseSet(o->setSpec, &o->typed))
@@ -219,7 +245,7 @@ bool ParseRun(int argc, char **argv, RunOptions *o)
 void PrintWarnings(const FilterHost &host)
 {
     for (const std::string &w : host.loadWarnings)
-        std::printf("warning: %s\n", w.c_str());
+        Say(stdout, "warning: %s\n", w.c_str());
 }
 
 // What a host's filter menu would show for each module, and for which
@@ -231,27 +257,27 @@ int List(int argc, char **argv)
         FilterHost host;
         std::string error;
         if (!host.Load(argv[i], &error)) {
-            std::printf("%s\n", error.c_str());
+            Say(stdout, "%s\n", error.c_str());
             status = 1;
             continue;
         }
         const std::string version = host.Catalog().VersionLine();
-        std::printf("%s%s%s\n", argv[i], version.empty() ? "" : ": ", version.c_str());
+        Say(stdout, "%s%s%s\n", argv[i], version.empty() ? "" : ": ", version.c_str());
         for (const FilterResource &f : host.Catalog().filters) {
             if (!f.valid)
                 continue;
             const pipl::PropertyList &l = f.list;
-            std::printf("  %s\n", f.MenuPath().c_str());
-            std::printf("    property list %s, interface %u.%u, entry point %s\n", f.resourceName.c_str(),
+            Say(stdout, "  %s\n", f.MenuPath().c_str());
+            Say(stdout, "    property list %s, interface %u.%u, entry point %s\n", f.resourceName.c_str(),
                         l.interfaceVersion >> 16, l.interfaceVersion & 0xFFFF, EntryPointFor(l).c_str());
             std::string modes;
             for (int16_t mode = 0; mode <= 13; ++mode)
                 if (pipl::EnabledFor(l, mode, ImageModeName(mode)).enabled)
                     modes += std::string(modes.empty() ? "" : ", ") + ImageModeName(mode);
-            std::printf("    enabled for %s%s\n", modes.empty() ? "no documents" : modes.c_str(),
+            Say(stdout, "    enabled for %s%s\n", modes.empty() ? "no documents" : modes.c_str(),
                         l.hasEnable ? " (by its enabling expression)" : l.hasMode ? " (by its mode flags)" : "");
             if (const aete::Event *event = f.Event())
-                std::printf("    scripting event \"%s\" (%s/%s) with %zu parameter(s)\n", event->name.c_str(),
+                Say(stdout, "    scripting event \"%s\" (%s/%s) with %zu parameter(s)\n", event->name.c_str(),
                             pipl::CodeText(event->eventClass).c_str(), pipl::CodeText(event->eventId).c_str(),
                             event->parameters.size());
         }
@@ -265,16 +291,16 @@ int About(const std::string &modulePath)
     FilterHost host;
     std::string error;
     if (!host.Load(modulePath, &error)) {
-        std::fprintf(stderr, "filterhost: %s\n", error.c_str());
+        Say(stderr, "filterhost: %s\n", error.c_str());
         return 2;
     }
     PrintWarnings(host);
     const std::string version = host.Catalog().VersionLine();
     if (!version.empty())
-        std::printf("%s\n", version.c_str());
+        Say(stdout, "%s\n", version.c_str());
     const RunReport report = host.About();
     PrintEvents(host);
-    std::printf("about returned %s\n", ResultWords(report.result).c_str());
+    Say(stdout, "about returned %s\n", ResultWords(report.result).c_str());
     return Finish(report);
 }
 
@@ -298,8 +324,12 @@ int Convert(int argc, char **argv)
     }
     Document document;
     std::string error;
+    if (files::SameFile(argv[2], argv[3])) {
+        Say(stderr, "filterhost: the output %s would replace the input %s (it is the same file)\n", argv[3], argv[2]);
+        return 2;
+    }
     if (!LoadImageFile(argv[2], &document, &error)) {
-        std::fprintf(stderr, "filterhost: %s\n", error.c_str());
+        Say(stderr, "filterhost: %s\n", error.c_str());
         return 2;
     }
     if (depth != 0 && depth != document.depth) {
@@ -313,7 +343,7 @@ int Convert(int argc, char **argv)
             document.mode = depth == 16 ? plugInModeGray16 : plugInModeGrayScale;
     }
     if (!SaveImageFile(argv[3], document, &error)) {
-        std::fprintf(stderr, "filterhost: %s\n", error.c_str());
+        Say(stderr, "filterhost: %s\n", error.c_str());
         return 2;
     }
     return 0;
@@ -349,10 +379,10 @@ bool SaveMaskView(FilterHost &host, HWND dialog, const std::string &path)
             view.planes[size_t(c)][i] = shown.rgb[i * 3 + size_t(c)];
     std::string why;
     if (host.drawing.displayCount == 0 || !SaveImageFile(path, view, &why)) {
-        std::fprintf(stderr, "filterhost: cannot save the mask view %s\n", why.c_str());
+        Say(stderr, "filterhost: cannot save the mask view %s\n", why.c_str());
         return false;
     }
-    std::printf("Wrote the mask view %s\n", path.c_str());
+    Say(stdout, "Wrote the mask view %s\n", path.c_str());
     return true;
 }
 
@@ -363,10 +393,10 @@ bool SaveScreenshot(HWND dialog, const std::string &path)
     Document shot;
     std::string why;
     if (!dialog_driver::Screenshot(dialog, &shot) || !SaveImageFile(path, shot, &why)) {
-        std::fprintf(stderr, "filterhost: cannot save the screenshot %s\n", why.c_str());
+        Say(stderr, "filterhost: cannot save the screenshot %s\n", why.c_str());
         return false;
     }
-    std::printf("Wrote the dialog's screenshot %s\n", path.c_str());
+    Say(stdout, "Wrote the dialog's screenshot %s\n", path.c_str());
     return true;
 }
 
@@ -375,14 +405,22 @@ int Run(const RunOptions &o)
     const double started = FilterHost::Now();
     FileJob job(o.image, o.out, o.selection);
     std::string error;
-    // Everything that can be known before the work is checked first.
+    // Everything that can be known before the work is checked first: the
+    // dialog's pictures replace no input either.
+    for (const std::string *picture : {&o.screenshot, &o.maskView})
+        for (const std::string *input : {&o.image, &o.selection})
+            if (!picture->empty() && !input->empty() && files::SameFile(*picture, *input)) {
+                Say(stderr, "filterhost: %s would replace the input %s (it is the same file)\n", picture->c_str(),
+                    input->c_str());
+                return 2;
+            }
     if (!job.Check(&error) || !job.Load(&error)) {
-        std::fprintf(stderr, "filterhost: %s\n", error.c_str());
+        Say(stderr, "filterhost: %s\n", error.c_str());
         return 2;
     }
     FilterHost host;
     if (!host.Load(o.module, &error)) {
-        std::fprintf(stderr, "filterhost: %s\n", error.c_str());
+        Say(stderr, "filterhost: %s\n", error.c_str());
         return 2;
     }
     Prepare(&host, o);
@@ -405,18 +443,18 @@ int Run(const RunOptions &o)
 
     PrintWarnings(host);
     const Document &document = job.Loaded();
-    std::printf("Filter %s (%s)\n", host.Filter()->MenuPath().c_str(), host.Catalog().VersionLine().c_str());
-    std::printf("Document %s: %d x %d, %s, %d-bit, %d plane(s)\n", o.image.c_str(), document.width,
+    Say(stdout, "Filter %s (%s)\n", host.Filter()->MenuPath().c_str(), host.Catalog().VersionLine().c_str());
+    Say(stdout, "Document %s: %d x %d, %s, %d-bit, %d plane(s)\n", o.image.c_str(), document.width,
                 document.height, ImageModeName(document.mode), document.depth, document.PlaneCount());
     if (o.profile != HostProfile::Full)
-        std::printf("Host profile %s\n", HostProfileName(o.profile));
+        Say(stdout, "Host profile %s\n", HostProfileName(o.profile));
     const DWORD ticks = GetTickCount();
     host.onProgress = [ticks](int32_t done, int32_t total) {
         const int percent = total > 0 ? int(int64_t(done) * 100 / total) : 100;
-        std::printf("\rprogress %3d%% (%d of %d tiles, %.1f s)", percent, done, total,
+        Say(stdout, "\rprogress %3d%% (%d of %d tiles, %.1f s)", percent, done, total,
                     (GetTickCount() - ticks) / 1000.0);
         if (done >= total)
-            std::printf("\n");
+            Say(stdout, "\n");
         std::fflush(stdout);
     };
 
@@ -426,28 +464,30 @@ int Run(const RunOptions &o)
         return Finish(report);
     if (dialogFailed)
         return 1;
-    std::printf("Filter case %d: input handling %d, output handling %d, flags 0x%02X 0x%02X\n", report.filterCase,
+    Say(stdout, "Filter case %d: input handling %d, output handling %d, flags 0x%02X 0x%02X\n", report.filterCase,
                 report.handling.inputHandling, report.handling.outputHandling, report.handling.flags1,
                 report.handling.flags2);
     for (const SelectorCall &call : report.calls)
-        std::printf("%-10s -> %s\n", SelectorWord(call.selector), ResultWords(call.result).c_str());
-    std::printf("What the filter did through the host:\n");
+        Say(stdout, "%-10s -> %s\n", SelectorWord(call.selector), ResultWords(call.result).c_str());
+    Say(stdout, "What the filter did through the host:\n");
     PrintEvents(host);
     if (!report.completed)
-        std::printf("The run did not go through; the image is unchanged.\n");
+        Say(stdout, "The run did not go through; the image is unchanged.
+");
     if (!o.out.empty() && outcome != FileJob::Outcome::Completed) {
-        std::printf("Nothing written to %s: %s.\n", o.out.c_str(), error.c_str());
+        Say(stdout, "Nothing written to %s: %s.
+", o.out.c_str(), error.c_str());
     } else if (!o.out.empty()) {
         if (!job.Write(&error)) {
-            std::fprintf(stderr, "filterhost: %s\n", error.c_str());
+            Say(stderr, "filterhost: %s\n", error.c_str());
             return 2;
         }
-        std::printf("Wrote %s\n", o.out.c_str());
+        Say(stdout, "Wrote %s\n", o.out.c_str());
     }
     const FilterHost::Timing &t = host.timing;
     const double total = FilterHost::Now() - started;
     const double stages = job.decodeSeconds + t.selectors + job.encodeSeconds;
-    std::printf("Timing: decode %.3f s; dialog %.3f s; filter %.3f s (the module's own work %.3f s, the host's "
+    Say(stdout, "Timing: decode %.3f s; dialog %.3f s; filter %.3f s (the module's own work %.3f s, the host's "
                 "blur and median %.3f s, tile delivery %.3f s); encode %.3f s; the rest (loading the module, "
                 "checks) %.3f s; in all %.3f s; peak memory %.0f MB; %d thread(s)\n",
                 job.decodeSeconds, t.dialog, t.selectors - t.dialog,
@@ -484,7 +524,7 @@ FileEnd BatchFile(FilterHost &host, const RunOptions &o, const std::string &file
     // Running out of memory fails this file alone; the others go on.
     try {
         std::string error;
-        FileJob job(file, out);
+        FileJob job(file, out, "", o.overwrite ? FileJob::Replacing::Overwrite : FileJob::Replacing::Nothing);
         FileJob::Outcome outcome = FileJob::Outcome::Pending;
         const bool done = job.Check(&error) && job.Load(&error) &&
                           (outcome = job.Filter(host, &error)) == FileJob::Outcome::Completed && job.Write(&error);
@@ -536,7 +576,7 @@ int Serve(const RunOptions &o)
             line = "FAILED: the request names no output";
         else if (loaded)
             end = BatchFile(host, o, request.substr(0, tab), request.substr(tab + 1), &dialogShown, &line);
-        std::printf("%d %s\n", end == FileEnd::Filtered ? 0 : end == FileEnd::Cancelled ? 3 : 1, line.c_str());
+        Say(stdout, "%d %s\n", end == FileEnd::Filtered ? 0 : end == FileEnd::Cancelled ? 3 : 1, line.c_str());
         std::fflush(stdout);
     }
     return 0;
@@ -570,16 +610,16 @@ public:
         }
         SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
         SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOA startup = {};
+        STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = childInput;
         startup.hStdOutput = childOutput;
         startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);  // the answers alone come through the pipe
-        std::vector<char> line(commandLine.begin(), commandLine.end());
-        line.push_back('\0');
+        std::wstring line = files::Wide(commandLine);
+        line.push_back(L'\0');
         const BOOL started =
-            CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process_);
+            CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process_);
         CloseHandle(childInput);
         CloseHandle(childOutput);
         if (!started) {
@@ -658,12 +698,14 @@ private:
 // each given the next file as soon as it has finished one. Lines are printed
 // as files end. A cancel lets the files under way end and gives out no more.
 void BatchInProcesses(const RunOptions &o, const std::vector<std::string> &files,
-                      const std::vector<std::string> &outputs, size_t first, int *filtered, int *failed,
+                      const std::vector<OutputName> &outputs, size_t first, int *filtered, int *failed,
                       bool *cancelled)
 {
-    char self[MAX_PATH * 2] = {};
-    GetModuleFileNameA(nullptr, self, sizeof self);
-    std::string commandLine = Quoted(self) + " serve " + Quoted(o.module);
+    std::wstring self(32768, L'\0');
+    self.resize(GetModuleFileNameW(nullptr, &self[0], DWORD(self.size())));
+    std::string commandLine = Quoted(files::Utf8(self)) + " serve " + Quoted(o.module);
+    if (o.overwrite)
+        commandLine += " --overwrite";
     commandLine += o.hasSet && !o.setSpec.empty() ? " --set " + Quoted(o.setSpec) : " --ok";
     commandLine += " --tile " + std::to_string(o.tileWidth) + "x" + std::to_string(o.tileHeight);
     commandLine += std::string(" --host ") + HostProfileName(o.profile);
@@ -687,10 +729,12 @@ void BatchInProcesses(const RunOptions &o, const std::vector<std::string> &files
             // for the next one.
             if (!worker.Running() && !worker.Start(commandLine))
                 line = "FAILED: cannot start a worker process (error " + std::to_string(GetLastError()) + ")";
-            else if (!worker.Filter(files[index], outputs[index], &status, &line))
+            else if (!worker.Filter(files[index], outputs[index].path, &status, &line))
                 status = 1, line = "FAILED: the worker process ended while filtering it";
+            if (status == 0 && !outputs[index].note.empty())
+                line += "; " + outputs[index].note;
             std::lock_guard<std::mutex> hold(lock);
-            std::printf("[%zu/%zu] %s: %s\n", index + 1, files.size(), files[index].c_str(), line.c_str());
+            Say(stdout, "[%zu/%zu] %s: %s\n", index + 1, files.size(), files[index].c_str(), line.c_str());
             std::fflush(stdout);
             if (status == 0)
                 ++*filtered;
@@ -721,19 +765,18 @@ int Batch(const RunOptions &o)
     const std::vector<std::string> files =
         ExpandInputs(std::vector<std::string>(o.positional.begin() + 2, o.positional.end()));
     if (files.empty()) {
-        std::fprintf(stderr, "filterhost: no image files to filter\n");
+        Say(stderr, "filterhost: no image files to filter\n");
         return 2;
     }
-    CreateDirectoryA(outDir.c_str(), nullptr);
-    const DWORD outAttributes = GetFileAttributesA(outDir.c_str());
-    if (outAttributes == INVALID_FILE_ATTRIBUTES || !(outAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        std::fprintf(stderr, "filterhost: cannot make the output folder %s\n", outDir.c_str());
+    CreateDirectoryW(files::SystemPath(outDir).c_str(), nullptr);
+    if (!files::IsFolder(outDir)) {
+        Say(stderr, "filterhost: cannot make the output folder %s\n", outDir.c_str());
         return 2;
     }
     FilterHost host;
     std::string error;
     if (!host.Load(o.module, &error)) {
-        std::fprintf(stderr, "filterhost: %s\n", error.c_str());
+        Say(stderr, "filterhost: %s\n", error.c_str());
         return 2;
     }
     PrintWarnings(host);
@@ -742,16 +785,18 @@ int Batch(const RunOptions &o)
     const double started = FilterHost::Now();
     int filtered = 0, failed = 0;
     bool dialogShown = false, cancelled = false;
-    const std::vector<std::string> outputs = OutputNames(files, outDir);
+    const std::vector<OutputName> outputs = OutputNames(files, outDir, o.overwrite);
     size_t index = 0;
     // Here, one after another: every file with one job; with more, the files
     // up to the first dialog when the person chooses the values in it.
     for (; index < files.size() && !cancelled && (o.jobs <= 1 || (!o.hasSet && !dialogShown)); ++index) {
-        std::printf("[%zu/%zu] %s: ", index + 1, files.size(), files[index].c_str());
+        Say(stdout, "[%zu/%zu] %s: ", index + 1, files.size(), files[index].c_str());
         std::fflush(stdout);
         std::string line;
-        const FileEnd end = BatchFile(host, o, files[index], outputs[index], &dialogShown, &line);
-        std::printf("%s\n", line.c_str());
+        const FileEnd end = BatchFile(host, o, files[index], outputs[index].path, &dialogShown, &line);
+        if (end == FileEnd::Filtered && !outputs[index].note.empty())
+            line += "; " + outputs[index].note;
+        Say(stdout, "%s\n", line.c_str());
         std::fflush(stdout);
         filtered += end == FileEnd::Filtered ? 1 : 0;
         failed += end == FileEnd::Failed ? 1 : 0;
@@ -759,14 +804,30 @@ int Batch(const RunOptions &o)
     }
     if (index < files.size() && !cancelled)
         BatchInProcesses(o, files, outputs, index, &filtered, &failed, &cancelled);
-    std::printf("Batch: %d of %zu file(s) filtered, %d failed%s; %.1f s\n", filtered, files.size(), failed,
+    Say(stdout, "Batch: %d of %zu file(s) filtered, %d failed%s; %.1f s\n", filtered, files.size(), failed,
                 cancelled ? ", cancelled" : "", FilterHost::Now() - started);
     return failed != 0 || cancelled ? 1 : 0;
 }
 
+int Main(int argc, char **argv);
+
 } // namespace
 
-int main(int argc, char **argv)
+// The arguments are taken as the system gives them, in wide characters, and
+// go on as UTF-8.
+int main()
+{
+    std::vector<std::string> arguments = files::Arguments();
+    std::vector<char *> argv;
+    for (std::string &argument : arguments)
+        argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+    return Main(int(arguments.size()), argv.data());
+}
+
+namespace {
+
+int Main(int argc, char **argv)
 {
     if (argc >= 3 && std::strcmp(argv[1], "about") == 0 && argc == 3)
         return About(argv[2]);
@@ -779,7 +840,7 @@ int main(int argc, char **argv)
     RunOptions options;
     if (argc >= 2 && std::strcmp(argv[1], "run") == 0) {
         const std::vector<std::string> &p = options.positional;
-        if (ParseRun(argc, argv, &options) && p.size() >= 2 && p.size() <= 3) {
+        if (ParseRun(argc, argv, &options) && p.size() >= 2 && p.size() <= 3 && !options.overwrite) {
             options.module = p[0];
             options.image = p[1];
             options.out = p.size() == 3 ? p[2] : "";
@@ -787,14 +848,14 @@ int main(int argc, char **argv)
             try {
                 return Run(options);
             } catch (const std::bad_alloc &) {
-                std::fprintf(stderr, "filterhost: out of memory\n");
+                Say(stderr, "filterhost: out of memory\n");
                 return 1;
             }
         }
         if (!options.error.empty())
-            std::fprintf(stderr, "filterhost: %s\n", options.error.c_str());
+            Say(stderr, "filterhost: %s\n", options.error.c_str());
         else
-            std::fprintf(stderr, "filterhost: run takes MODULE IMAGE [OUT] and the options listed when "
+            Say(stderr, "filterhost: run takes MODULE IMAGE [OUT] and the options listed when "
                                  "filterhost is run alone\n");
         return 2;
     }
@@ -807,9 +868,9 @@ int main(int argc, char **argv)
             return Serve(options);
         }
         if (!options.error.empty())
-            std::fprintf(stderr, "filterhost: %s\n", options.error.c_str());
+            Say(stderr, "filterhost: %s\n", options.error.c_str());
         else
-            std::fprintf(stderr, "filterhost: serve takes MODULE and the tone, tile and host options listed "
+            Say(stderr, "filterhost: serve takes MODULE and the tone, tile and host options listed "
                                  "when filterhost is run alone\n");
         return 2;
     }
@@ -828,12 +889,14 @@ int main(int argc, char **argv)
             return Batch(options);
         }
         if (!options.error.empty())
-            std::fprintf(stderr, "filterhost: %s\n", options.error.c_str());
+            Say(stderr, "filterhost: %s\n", options.error.c_str());
         else
-            std::fprintf(stderr, "filterhost: batch takes MODULE OUTDIR FILE-OR-FOLDER... and the tone, tile "
+            Say(stderr, "filterhost: batch takes MODULE OUTDIR FILE-OR-FOLDER... and the tone, tile "
                                  "and host options listed when filterhost is run alone\n");
         return 2;
     }
     Usage();
     return 2;
 }
+
+} // namespace
