@@ -472,11 +472,9 @@ int Run(const RunOptions &o)
     Say(stdout, "What the filter did through the host:\n");
     PrintEvents(host);
     if (!report.completed)
-        Say(stdout, "The run did not go through; the image is unchanged.
-");
+        Say(stdout, "The run did not go through; the image is unchanged.\n");
     if (!o.out.empty() && outcome != FileJob::Outcome::Completed) {
-        Say(stdout, "Nothing written to %s: %s.
-", o.out.c_str(), error.c_str());
+        Say(stdout, "Nothing written to %s: %s.\n", o.out.c_str(), error.c_str());
     } else if (!o.out.empty()) {
         if (!job.Write(&error)) {
             Say(stderr, "filterhost: %s\n", error.c_str());
