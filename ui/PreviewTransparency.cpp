@@ -18,10 +18,11 @@ void ComposeForDisplay(const uint8_t *rgb, const uint8_t *alpha, int32_t width, 
         }
         const uint8_t *a = alpha + int64_t(y) * width;
         for (int32_t x = 0; x < width; ++x, from += 3, to += 4) {
-            const uint8_t shade = CheckerShade(x, y);
-            to[0] = OverShade(from[0], a[x], shade);
-            to[1] = OverShade(from[1], a[x], shade);
-            to[2] = OverShade(from[2], a[x], shade);
+            // The shade's share, with the rounding, once for the pixel.
+            const uint32_t opacity = a[x], under = uint32_t(CheckerShade(x, y)) * (255u - opacity) + 127u;
+            to[0] = uint8_t(DivideBy255(from[0] * opacity + under));
+            to[1] = uint8_t(DivideBy255(from[1] * opacity + under));
+            to[2] = uint8_t(DivideBy255(from[2] * opacity + under));
             to[3] = 255;
         }
     }

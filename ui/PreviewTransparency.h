@@ -12,18 +12,24 @@ constexpr int32_t kCheckerSquare = 8;
 constexpr uint8_t kCheckerLight = 255;
 constexpr uint8_t kCheckerDark = 204;
 
-// The checkerboard's shade at preview pixel (x, y): squares from the
-// image's top left corner, the first one light.
+// The checkerboard's shade at preview pixel (x, y) (both 0 or more):
+// squares from the image's top left corner, the first one light.
 inline uint8_t CheckerShade(int32_t x, int32_t y)
 {
     return ((x / kCheckerSquare + y / kCheckerSquare) & 1) == 0 ? kCheckerLight : kCheckerDark;
+}
+
+// v / 255, truncated, for v below 65535.
+inline uint32_t DivideBy255(uint32_t v)
+{
+    return (v + 1 + (v >> 8)) >> 8;
 }
 
 // One sample over the checkerboard: (colour * alpha + shade * (255 - alpha))
 // / 255, rounded to nearest.
 inline uint8_t OverShade(uint8_t colour, uint8_t alpha, uint8_t shade)
 {
-    return uint8_t((uint32_t(colour) * alpha + uint32_t(shade) * (255u - alpha) + 127u) / 255u);
+    return uint8_t(DivideBy255(uint32_t(colour) * alpha + uint32_t(shade) * (255u - alpha) + 127u));
 }
 
 // Packed 3-byte RGB (width x height) composited with its transparency (one

@@ -251,3 +251,9 @@ TEST(PreviewTransparency, ComposesOverTheCheckerboard)
         for (int c = 0; c < 3; ++c)
             ASSERT_EQ(out[i * 4 + size_t(c)], rgb[i * 3 + size_t(c)]);
 }
+
+TEST(PreviewTransparency, DividesBy255AsTheDivisionDoes)
+{
+    for (uint32_t v = 0; v < 65535; ++v)
+        ASSERT_EQ(DivideBy255(v), v / 255) << v;
+}
