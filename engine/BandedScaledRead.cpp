@@ -79,7 +79,10 @@ void BandedScaledRead::AddBand(int32_t top, int32_t rows, const void *data, int3
         Pyramid levels;
         RasterView reduced = band;
         if (level_ > 0) {
-            levels.Build(band, 1, level_);
+            // Every level up to the chosen one, even where the band is
+            // already down to one sample (a band of a narrow region at the
+            // document's edge): a single sample reduces to itself.
+            levels.Build(band, 0, level_);
             reduced = levels.Level(level_);
         }
         const int32_t levelTop = top >> level_;

@@ -152,3 +152,34 @@ INSTANTIATE_TEST_SUITE_P(
         ScaledCase{1027, 1029, 8, {700, 650, 1029, 1027}, {0, 0, 40, 45}},
         // Long and thin.
         ScaledCase{3001, 7, 8, {0, 0, 7, 3001}, {0, 0, 1, 300}}));
+
+// A view that reaches past the document's edge, so that the region to read
+// is a single column of the last block: each band's pyramid still reaches
+// the chosen level, and the read is the full host's.
+TEST(BandedScaledRead, ARegionOfOneSampleAtTheEdgeReachesTheChosenLevel)
+{
+    const int32_t w = 9, h = 9;
+    Raster plane = Noise(w, h, 8, 7);
+    const Raster planes[3] = {plane, plane, plane};
+    const PSScaling scaling{VRect{0, 0, 16, 16}, VRect{0, 0, 4, 4}};
+    const VRect readRect{2, 2, 3, 3};
+    Pyramid pyramid;
+    pyramid.Build(plane.View());
+    std::vector<uint8_t> expected(16 * 3, 0), got(16 * 3, 0);
+    VRect area = readRect;
+    ASSERT_EQ(ReadScaledToMemory(pyramid, &area, scaling, PixelMemoryDesc{expected.data(), 4 * 24, 24, 0, 8}), 0);
+
+    engine::BandedScaledRead read;
+    ASSERT_TRUE(read.Plan(w, h, 8, scaling, readRect));
+    const VRect region = read.Region();
+    for (int32_t top = region.top; top < region.bottom; top += read.BandRows()) {
+        const int32_t bottom = std::min(top + read.BandRows(), region.bottom);
+        int32_t rowBytes = 0;
+        const std::vector<uint8_t> delivered =
+            Interleave(planes, 3, VRect{top, region.left, bottom, region.right}, 0, &rowBytes);
+        read.AddBand(top, bottom - top, delivered.data(), rowBytes, 3);
+    }
+    area = readRect;
+    ASSERT_EQ(read.Read(0, &area, PixelMemoryDesc{got.data(), 4 * 24, 24, 0, 8}), 0);
+    EXPECT_EQ(got, expected);
+}
