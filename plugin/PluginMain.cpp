@@ -5,10 +5,22 @@
 
 FilterContext gFilterContext;
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+// The static C++ runtime's release of what it allocated for itself (the
+// emergency exception pool); libstdc++ defines it and declares it in no
+// header.
+namespace __gnu_cxx {
+void __freeres();
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH)
         gFilterContext.moduleInstance = instance;
+    // Freed by the host (not at the process's end, where everything goes
+    // anyway): a host that loads the module for every run pays nothing for
+    // a load. The module's own code never runs again after this.
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
+        __gnu_cxx::__freeres();
     return TRUE;
 }
 
