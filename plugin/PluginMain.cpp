@@ -12,6 +12,13 @@ namespace __gnu_cxx {
 void __freeres();
 }
 
+// The threads library's thread-detach callback (the runtimes' once-only
+// initialisations run through it). The first such call on a thread gives
+// the thread a record of two handles (an event and the thread's own) that
+// the library closes only when the thread ends, which a host's thread that
+// frees the module never does first.
+extern "C" PIMAGE_TLS_CALLBACK __xl_f;
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH)
@@ -19,8 +26,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     // Freed by the host (not at the process's end, where everything goes
     // anyway): a host that loads the module for every run pays nothing for
     // a load. The module's own code never runs again after this.
-    if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
         __gnu_cxx::__freeres();
+        // The thread that frees the module leaves the library's view as if
+        // it ended (a thread without a record is passed over).
+        if (__xl_f != nullptr)
+            __xl_f(instance, DLL_THREAD_DETACH, nullptr);
+    }
     return TRUE;
 }
 

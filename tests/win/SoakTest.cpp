@@ -207,7 +207,7 @@ TEST_F(SoakTest, ALongSessionInOneDialogLeavesNothingBehind)
         Forget();
         before = TakeCensus();
         const int displayed = host.drawing.displayCount;
-        steps(30);
+        steps(20);
         Forget();
         after = TakeCensus();
         paints = host.drawing.displayCount - displayed;
@@ -216,7 +216,7 @@ TEST_F(SoakTest, ALongSessionInOneDialogLeavesNothingBehind)
     const RunReport report = host.Run(document);
     EXPECT_EQ(report.result, noErr);
     EXPECT_TRUE(report.Clean());
-    EXPECT_GE(paints, 30 * 7);  // every step painted the preview
+    EXPECT_GE(paints, 20 * 7);  // every step painted the preview
     ExpectSameLevel(before, after, "one dialog");
 }
 
