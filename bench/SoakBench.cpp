@@ -64,13 +64,14 @@ bool Series(FilterHost &host, Document &document, const std::string &module, boo
         if (done != runs)
             continue;
         const ProcessCensus g = CensusGrowth(start, now);
-        std::printf("  left per run: heap %.0f bytes, GDI %.2f, USER %.2f, kernel %.2f, threads %.2f (%.2f s a run)\n",
+        std::printf("  left per run: heap %.0f bytes, GDI %.2f, USER %.2f, kernel %.2f, threads %.2f, TLS slots %.2f "
+                    "(%.2f s a run)\n",
                     double(g.heapBytes) / runs, double(g.gdiObjects) / runs, double(g.userObjects) / runs,
-                    double(g.kernelHandles) / runs, double(g.threads) / runs, (FilterHost::Now() - began) / runs);
+                    double(g.kernelHandles) / runs, double(g.threads) / runs, double(g.tlsSlots) / runs, (FilterHost::Now() - began) / runs);
         std::printf("  left over the %d runs: heap %.1f KB (goal: within %.0f MB), GDI %lld, USER %lld, kernel %lld "
-                    "(goal: within 5 objects each), threads %lld\n",
+                    "(goal: within 5 objects each), threads %lld, TLS slots %lld\n",
                     runs, double(g.heapBytes) / 1024.0, heapGoal, (long long)g.gdiObjects, (long long)g.userObjects,
-                    (long long)g.kernelHandles, (long long)g.threads);
+                    (long long)g.kernelHandles, (long long)g.threads, (long long)g.tlsSlots);
     }
     return true;
 }

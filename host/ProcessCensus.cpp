@@ -16,6 +16,23 @@ constexpr uintptr_t kFirstUserHandle = 0x20, kLastUserHandle = 0xffef;
 // unused values in a row there are no more.
 constexpr int kKernelGapLimit = 4096;
 
+constexpr int kTlsSlots = 64 + 1024;
+
+int64_t CountTlsSlotsInUse()
+{
+    DWORD taken[kTlsSlots];
+    int free = 0;
+    while (free < kTlsSlots) {
+        const DWORD slot = TlsAlloc();
+        if (slot == TLS_OUT_OF_INDEXES)
+            break;
+        taken[free++] = slot;
+    }
+    for (int i = 0; i < free; ++i)
+        TlsFree(taken[i]);
+    return kTlsSlots - free;
+}
+
 int64_t CountThreads()
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -153,6 +170,7 @@ ProcessCensus TakeCensus()
 {
     ProcessCensus c;
     c.threads = CountThreads();
+    c.tlsSlots = CountTlsSlotsInUse();
     WalkHeaps(&c.heapBytes, &c.heapBlocks);
     c.privateBytes = CommittedPrivateBytes();
 
@@ -178,6 +196,7 @@ ProcessCensus CensusGrowth(const ProcessCensus &before, const ProcessCensus &aft
     g.userObjects -= before.userObjects;
     g.kernelHandles -= before.kernelHandles;
     g.threads -= before.threads;
+    g.tlsSlots -= before.tlsSlots;
     g.heapBytes -= before.heapBytes;
     g.heapBlocks -= before.heapBlocks;
     g.privateBytes -= before.privateBytes;
@@ -187,9 +206,10 @@ ProcessCensus CensusGrowth(const ProcessCensus &before, const ProcessCensus &aft
 std::string CensusText(const ProcessCensus &c)
 {
     char text[256];
-    std::snprintf(text, sizeof text, "GDI %lld, USER %lld, kernel %lld, threads %lld, heap %.1f KB in %lld blocks, private %.2f MB",
+    std::snprintf(text, sizeof text, "GDI %lld, USER %lld, kernel %lld, threads %lld, TLS %lld, heap %.1f KB in %lld blocks, "
+                  "private %.2f MB",
                   (long long)c.gdiObjects, (long long)c.userObjects, (long long)c.kernelHandles,
-                  (long long)c.threads, double(c.heapBytes) / 1024.0, (long long)c.heapBlocks,
+                  (long long)c.threads, (long long)c.tlsSlots, double(c.heapBytes) / 1024.0, (long long)c.heapBlocks,
                   double(c.privateBytes) / (1024.0 * 1024.0));
     return text;
 }

@@ -8,7 +8,8 @@
 // GetObjectType; the process's windows are enumerated (top-level, their
 // descendants and the message-only ones) and its menus and cursors probed
 // among the USER handle values; kernel handle values are probed with
-// GetHandleInformation. The heap in use is the sum of the busy blocks of
+// GetHandleInformation. The thread-local storage slots in use are those
+// TlsAlloc does not give when asked for every free one. The heap in use is the sum of the busy blocks of
 // every heap of the process, walked with HeapWalk; the committed private
 // memory is summed over the address space with VirtualQuery.
 #pragma once
@@ -21,6 +22,7 @@ struct ProcessCensus {
     int64_t userObjects = 0;
     int64_t kernelHandles = 0;
     int64_t threads = 0;
+    int64_t tlsSlots = 0;      // thread-local storage slots in use (of the 1088 a process has)
     int64_t heapBytes = 0;     // in busy heap blocks, over every heap of the process
     int64_t heapBlocks = 0;
     int64_t privateBytes = 0;  // committed private memory (heaps, stacks, the runtime's own)
@@ -35,6 +37,6 @@ ProcessCensus TakeCensus();
 // What `after` holds beyond `before`, field by field (negative: less).
 ProcessCensus CensusGrowth(const ProcessCensus &before, const ProcessCensus &after);
 
-// "GDI 12, USER 30, kernel 40, threads 3, heap 1234 KB in 567 blocks,
+// "GDI 12, USER 30, kernel 40, threads 3, TLS 5, heap 1234 KB in 567 blocks,
 // private 8.5 MB".
 std::string CensusText(const ProcessCensus &census);

@@ -39,6 +39,7 @@ void ExpectSameLevel(const ProcessCensus &before, const ProcessCensus &after, co
     EXPECT_LE(g.userObjects, kObjectAllowance) << what << ": USER objects\n" << figures;
     EXPECT_LE(g.kernelHandles, kObjectAllowance) << what << ": kernel handles\n" << figures;
     EXPECT_LE(g.threads, 0) << what << ": threads\n" << figures;
+    EXPECT_LE(g.tlsSlots, 0) << what << ": thread-local storage slots\n" << figures;
     EXPECT_LE(g.heapBytes, kHeapAllowance) << what << ": heap in use\n" << figures;
 }
 
@@ -95,6 +96,7 @@ struct Objects {
     HMENU menu;
     HANDLE events[2];
     void *block;
+    DWORD slot;
 
     Objects()
         : bitmaps{CreateBitmap(4, 4, 1, 32, nullptr), CreateBitmap(4, 4, 1, 32, nullptr),
@@ -102,11 +104,12 @@ struct Objects {
           window(CreateWindowExA(0, "Static", "census", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr)),
           menu(CreatePopupMenu()),
           events{CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr)},
-          block(HeapAlloc(GetProcessHeap(), 0, 256 * 1024))
+          block(HeapAlloc(GetProcessHeap(), 0, 256 * 1024)), slot(TlsAlloc())
     {
     }
     ~Objects()
     {
+        TlsFree(slot);
         HeapFree(GetProcessHeap(), 0, block);
         for (HANDLE e : events)
             CloseHandle(e);
@@ -148,10 +151,12 @@ TEST(ProcessCensus, SeesEachKindOfObjectTakenAndGiven)
     EXPECT_EQ(during.userObjects - before.userObjects, 2);  // the window and the menu
     EXPECT_EQ(during.kernelHandles - before.kernelHandles, 2);
     EXPECT_GE(during.heapBytes - before.heapBytes, 256 * 1024);
+    EXPECT_EQ(during.tlsSlots - before.tlsSlots, 1);
     EXPECT_EQ(after.gdiObjects, before.gdiObjects);
     EXPECT_EQ(after.userObjects, before.userObjects);
     EXPECT_EQ(after.kernelHandles, before.kernelHandles);
     EXPECT_EQ(after.threads, before.threads);
+    EXPECT_EQ(after.tlsSlots, before.tlsSlots);
     EXPECT_LT(after.heapBytes - before.heapBytes, 64 * 1024);
 }
 
