@@ -33,6 +33,13 @@ echo "== under Wine (x64 build)"
 echo "== one preview paint in the dialog under Wine"
 "$WINE64" "$BUILD/win64/bin/preview_bench.exe" "$BUILD/win64/bin/Umbrolux.8bf" "Z:$ROOT/assets/cliff-backlit-500x420.png"
 
+echo "== a long session: what each run leaves in the host's process, the module held and loaded for every run"
+"$WINE64" "$BUILD/win64/bin/soak_bench.exe" "$BUILD/win64/bin/Umbrolux.8bf" "Z:$ROOT/assets/cliff-backlit-500x420.png" 100
+if can_run_i386; then
+  echo "-- the 32-bit module, run $(i386_mode)"
+  "$WINE32" "$BUILD/win32/bin/soak_bench.exe" "$BUILD/win32/bin/Umbrolux.8bf" "Z:$ROOT/assets/cliff-backlit-500x420.png" 100
+fi
+
 echo "== the whole run in the emulated host under Wine (15.9 MP photograph)"
 host="$WINE64 $BUILD/win64/bin/filterhost.exe"
 module=$BUILD/win64/bin/Umbrolux.8bf

@@ -28,6 +28,36 @@ constexpr size_t kPathBuffer = kMaxPath + 16;
 // fail for want of memory.
 constexpr size_t kMaxBlock = 64;
 
+// A library loaded for as long as its owner lives. The common dialogs are
+// loaded so, for one file dialog, rather than imported: a run that never
+// asks for a file loads neither them nor what they bring (the printer
+// spooler, which keeps a handle of its own for good on some platforms).
+class LoadedLibrary {
+public:
+    explicit LoadedLibrary(const char *name) : module_(LoadLibraryA(name)) {}
+    ~LoadedLibrary()
+    {
+        if (module_ != nullptr)
+            FreeLibrary(module_);
+    }
+    LoadedLibrary(const LoadedLibrary &) = delete;
+    LoadedLibrary &operator=(const LoadedLibrary &) = delete;
+
+    // An entry of the library, or null.
+    template <typename Function>
+    Function Entry(const char *name) const
+    {
+        if (module_ == nullptr)
+            return nullptr;
+        return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
+    }
+
+private:
+    HMODULE module_;
+};
+
+using FileDialogProc = BOOL(WINAPI *)(LPOPENFILENAMEA);
+
 } // namespace
 
 SettingsFile::SettingsFile(HWND owner, const char *registryPath, const char *filterDescription,
@@ -55,7 +85,13 @@ bool SettingsFile::ChoosePath(bool saving, char *path, const char *lastPath)
     dialog.lpstrFile = path;
     dialog.nMaxFile = kMaxPath;
     dialog.Flags = saving ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST;
-    if (!(saving ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog)))
+    const LoadedLibrary commonDialogs("comdlg32.dll");
+    const FileDialogProc run = commonDialogs.Entry<FileDialogProc>(saving ? "GetSaveFileNameA" : "GetOpenFileNameA");
+    if (run == nullptr) {
+        Tell(saving ? kCannotSave : kCannotLoad);
+        return false;
+    }
+    if (!run(&dialog))
         return false;
 
     // The extension is the pattern without its "*"; it is added unless the

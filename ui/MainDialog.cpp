@@ -34,6 +34,73 @@ const DWORD kSimpleBeep = 0xFFFFFFFF;
 // that ends on a quit message answers as though OK had been pressed.
 int dialogOutcome = 0;
 
+// A GDI bitmap, deleted with its owner.
+class OwnedBitmap {
+public:
+    OwnedBitmap() = default;
+    ~OwnedBitmap() { Reset(nullptr); }
+    OwnedBitmap(const OwnedBitmap &) = delete;
+    OwnedBitmap &operator=(const OwnedBitmap &) = delete;
+
+    HBITMAP Get() const { return bitmap_; }
+    void Reset(HBITMAP bitmap)
+    {
+        if (bitmap_ != nullptr && bitmap_ != bitmap)
+            DeleteObject(bitmap_);
+        bitmap_ = bitmap;
+    }
+
+private:
+    HBITMAP bitmap_ = nullptr;
+};
+
+// The logo the dialog under way shows: the module's own, so that it goes
+// when the dialog goes. The picture control loads an image of its own from
+// the template, which it never frees on some platforms; the dialog takes it
+// from the control and frees it too.
+OwnedBitmap logo;
+
+// The template's picture control (a static control showing a bitmap; it
+// has no id of its own).
+HWND LogoControl(HWND window)
+{
+    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        char name[16] = {};
+        GetClassNameA(child, name, sizeof name);
+        if (lstrcmpiA(name, "Static") == 0 && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP)
+            return child;
+    }
+    return nullptr;
+}
+
+// Gives the control the module's logo in place of the image it loaded.
+void ShowLogo(HWND window)
+{
+    HWND control = LogoControl(window);
+    if (control == nullptr)
+        return;
+    logo.Reset(static_cast<HBITMAP>(
+        LoadImageA(dialogContext->moduleInstance, MAKEINTRESOURCEA(IDB_LOGO), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
+    if (logo.Get() == nullptr)
+        return;  // the control keeps its own, which the dialog's end frees
+    const HGDIOBJ previous =
+        reinterpret_cast<HGDIOBJ>(SendMessageA(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(logo.Get())));
+    if (previous != nullptr && previous != logo.Get())
+        DeleteObject(previous);
+}
+
+// Takes whatever image the control holds (the logo, a copy the control
+// made of it, or the template's) and frees it with the logo.
+void ReleaseLogo(HWND window)
+{
+    if (HWND control = LogoControl(window)) {
+        const HGDIOBJ held = reinterpret_cast<HGDIOBJ>(SendMessageA(control, STM_SETIMAGE, IMAGE_BITMAP, 0));
+        if (held != nullptr && held != logo.Get())
+            DeleteObject(held);
+    }
+    logo.Reset(nullptr);
+}
+
 void EndWith(HWND window, int outcome)
 {
     dialogOutcome = outcome;
@@ -83,6 +150,7 @@ void Initialise(HWND window, LPARAM lParam)
     const int64_t bytes = int64_t(height) * int64_t(width) * 3;
     context.AllocatePreviewBuffers(bytes > INT32_MAX ? 0 : int32_t(bytes));
 
+    ShowLogo(window);
     CheckRadioButton(window, IDC_VIEW_ORIGINAL, IDC_VIEW_RESULT, IDC_VIEW_ORIGINAL);
     context.previewShown = context.previewOriginal;
 
@@ -258,6 +326,11 @@ INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     const int32_t x = static_cast<int16_t>(LOWORD(lParam));
     const int32_t y = static_cast<int16_t>(HIWORD(lParam));
+    // However the dialog ends, its window goes, and the logo with it.
+    if (message == WM_DESTROY) {
+        ReleaseLogo(window);
+        return 0;
+    }
     // Nothing is acted on before the dialog knows its context.
     if (dialogContext == nullptr && message != WM_INITDIALOG)
         return message == WM_COMMAND || message == WM_VSCROLL || message == WM_MOUSEMOVE ||

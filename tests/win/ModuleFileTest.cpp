@@ -48,10 +48,20 @@ TEST(ModuleFile, ExportsOnlyAnUndecoratedPluginMain)
 TEST(ModuleFile, ImportsOnlyWindowsOwnDlls)
 {
     const pe::ModuleInfo info = ReadModule();
-    const std::vector<std::string> system = {"kernel32.dll", "user32.dll", "gdi32.dll",  "advapi32.dll",
-                                             "shell32.dll",  "comdlg32.dll", "comctl32.dll", "msvcrt.dll"};
+    const std::vector<std::string> system = {"kernel32.dll", "user32.dll",   "gdi32.dll",
+                                             "advapi32.dll", "shell32.dll", "comctl32.dll", "msvcrt.dll"};
     EXPECT_FALSE(info.importedDlls.empty());
     for (const std::string &dll : info.importedDlls)
         EXPECT_NE(std::find(system.begin(), system.end(), Lower(dll)), system.end())
             << dll << " is not one of Windows' own DLLs";
+}
+
+// The common dialogs (and the printer spooler they bring) are loaded for a
+// file dialog alone, never with the module.
+TEST(ModuleFile, DoesNotImportTheCommonDialogs)
+{
+    const pe::ModuleInfo info = ReadModule();
+    for (const std::string &dll : info.importedDlls)
+        EXPECT_NE(Lower(dll), "comdlg32.dll");
+    EXPECT_FALSE(info.importedDlls.empty());
 }
