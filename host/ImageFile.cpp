@@ -8,9 +8,11 @@
 #include <cwctype>
 #include <vector>
 
+#include "host/core/JpegCodec.h"
 #include "host/core/PngReader.h"
 #include "host/core/Parallel.h"
 #include "host/core/PngWriter.h"
+#include "host/core/TiffCodec.h"
 
 namespace {
 
@@ -135,38 +137,178 @@ std::wstring LowerExtension(const std::string &path)
     return ext;
 }
 
-// Rows are handed to the encoder a strip at a time, so that no second copy
-// of the whole image is ever held beside the document.
+// Rows are read from the platform's decoder a strip at a time, so that no
+// second copy of the whole image is ever held beside the document.
 const UINT kStripRows = 64;
 
-HRESULT Encode(IWICImagingFactory *factory, IStream *stream, const GUID &container,
-               const WICPixelFormatGUID &format, UINT width, UINT height, UINT stride,
-               const std::function<void(UINT top, UINT rows, uint8_t *strip)> &fill)
+// Words for the system's reasons a file cannot be read or written.
+std::string Cause(DWORD code)
 {
-    ComPtr<IWICBitmapEncoder> encoder;
-    ComPtr<IWICBitmapFrameEncode> frame;
-    ComPtr<IPropertyBag2> options;
-    HRESULT hr;
-    if (FAILED(hr = factory->CreateEncoder(container, nullptr, encoder.Out())) ||
-        FAILED(hr = encoder->Initialize(stream, WICBitmapEncoderNoCache)) ||
-        FAILED(hr = encoder->CreateNewFrame(frame.Out(), options.Out())) ||
-        FAILED(hr = frame->Initialize(options.Get())) || FAILED(hr = frame->SetSize(width, height)))
-        return hr;
-    WICPixelFormatGUID accepted = format;
-    if (FAILED(hr = frame->SetPixelFormat(&accepted)))
-        return hr;
-    if (accepted != format)
-        return WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
-    std::vector<uint8_t> strip(size_t(stride) * std::min(kStripRows, height));
-    for (UINT top = 0; top < height; top += kStripRows) {
-        const UINT rows = std::min(kStripRows, height - top);
-        fill(top, rows, strip.data());
-        if (FAILED(hr = frame->WritePixels(rows, stride, stride * rows, strip.data())))
-            return hr;
+    switch (code) {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return "the disk is full";
+    case ERROR_ACCESS_DENIED: return "access is denied";
+    case ERROR_WRITE_PROTECT: return "the disk is write-protected";
+    case ERROR_FILE_NOT_FOUND: return "no such file";
+    case ERROR_PATH_NOT_FOUND: return "its folder does not exist";
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return "another program holds the file";
+    case ERROR_FILENAME_EXCED_RANGE: return "the path is too long";
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return "not enough memory";
+    default: return "system error " + std::to_string(code);
     }
-    if (FAILED(hr = frame->Commit()))
-        return hr;
-    return encoder->Commit();
+}
+
+// An open file, closed with its object.
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE handle) : handle_(handle) {}
+    ~FileHandle() { Close(); }
+    FileHandle(const FileHandle &) = delete;
+    FileHandle &operator=(const FileHandle &) = delete;
+    HANDLE Get() const { return handle_; }
+    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    // False when closing failed (the last of the data may not be written).
+    bool Close()
+    {
+        const bool ok = !Valid() || CloseHandle(handle_) != FALSE;
+        handle_ = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// A file's bytes, read where the codec asks.
+class FileSource : public SeekableSource {
+public:
+    explicit FileSource(HANDLE file) : file_(file)
+    {
+        LARGE_INTEGER size = {};
+        if (GetFileSizeEx(file_, &size))
+            size_ = uint64_t(size.QuadPart);
+    }
+    uint64_t Size() const override { return size_; }
+    size_t ReadAt(uint64_t offset, void *into, size_t size) override
+    {
+        size_t done = 0;
+        while (done < size && offset + done < size_) {
+            OVERLAPPED at = {};
+            at.Offset = DWORD((offset + done) & 0xFFFFFFFFu);
+            at.OffsetHigh = DWORD((offset + done) >> 32);
+            DWORD got = 0;
+            const DWORD want = DWORD(std::min<size_t>(size - done, 1u << 24));
+            if (!ReadFile(file_, static_cast<uint8_t *>(into) + done, want, &got, &at) || got == 0)
+                break;
+            done += got;
+        }
+        return done;
+    }
+
+private:
+    HANDLE file_;
+    uint64_t size_ = 0;
+};
+
+// A file written where the codec asks, every write checked.
+class FileSink : public SeekableSink {
+public:
+    explicit FileSink(HANDLE file) : file_(file) {}
+    uint64_t Size() const override { return size_; }
+    bool WriteAt(uint64_t offset, const void *bytes, size_t size) override
+    {
+        size_t done = 0;
+        while (done < size) {
+            OVERLAPPED at = {};
+            at.Offset = DWORD((offset + done) & 0xFFFFFFFFu);
+            at.OffsetHigh = DWORD((offset + done) >> 32);
+            DWORD wrote = 0;
+            const DWORD want = DWORD(std::min<size_t>(size - done, 1u << 24));
+            if (!WriteFile(file_, static_cast<const uint8_t *>(bytes) + done, want, &wrote, &at) || wrote == 0) {
+                lastError_ = GetLastError();
+                if (lastError_ == 0)
+                    lastError_ = ERROR_DISK_FULL;  // a short write with no reason is a full disk
+                return false;
+            }
+            done += wrote;
+        }
+        size_ = std::max<uint64_t>(size_, offset + size);
+        return true;
+    }
+    std::string Failure() const override { return Cause(lastError_); }
+
+private:
+    HANDLE file_;
+    uint64_t size_ = 0;
+    DWORD lastError_ = 0;
+};
+
+// TIFF is written by libtiff.
+bool SaveTiff(const std::string &path, const Document &document, std::string *error)
+{
+    const std::wstring wide = Widen(path);
+    FileHandle file(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid())
+        return Fail(error, "cannot write " + path + ": " + Cause(GetLastError()));
+    FileSink sink(file.Get());
+    std::string why;
+    bool ok = WriteTiff(document, sink, &why);
+    if (ok && !file.Close()) {
+        ok = false;
+        why = Cause(GetLastError());
+    }
+    if (!ok) {
+        file.Close();
+        DeleteFileW(wide.c_str());
+        return Fail(error, "cannot write " + path + ": " + why);
+    }
+    return true;
+}
+
+// TIFF and JPEG files are read by libtiff and libjpeg-turbo: answers
+// ImageRead::NotThisKind, having read only the first bytes, for a file of
+// another kind.
+ImageRead ReadTiffOrJpeg(const std::string &path, Document *document, std::string *error)
+{
+    FileHandle file(CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
+        Fail(error, "cannot open " + path + ": " + Cause(GetLastError()));
+        return ImageRead::Refused;
+    }
+    FileSource source(file.Get());
+    uint8_t head[4] = {};
+    const size_t got = source.ReadAt(0, head, sizeof head);
+    std::string why;
+    ImageRead answer = ImageRead::NotThisKind;
+    if (LooksLikeTiff(head, got)) {
+        answer = ReadTiff(source, document, &why, 30000);
+    } else if (LooksLikeJpeg(head, got)) {
+        // A JPEG is read whole: its data is all compressed.
+        if (source.Size() >= (1ull << 31)) {
+            why = "it is a JPEG file of 2 GB or more, larger than the host reads";
+            answer = ImageRead::Refused;
+        } else {
+            try {
+                std::vector<uint8_t> bytes(size_t(source.Size()));
+                if (source.ReadAt(0, bytes.data(), bytes.size()) != bytes.size()) {
+                    why = Cause(GetLastError());
+                    answer = ImageRead::Refused;
+                } else {
+                    answer = ReadJpeg(bytes.data(), bytes.size(), document, &why, 30000);
+                }
+            } catch (const std::bad_alloc &) {
+                why = "there is not enough memory to read it";
+                answer = ImageRead::Refused;
+            }
+        }
+    }
+    if (answer == ImageRead::Refused)
+        Fail(error, "cannot read " + path + ": " + why);
+    return answer;
 }
 
 // PNG is written by the host's own writer through zlib, at a fast level:
@@ -253,9 +395,17 @@ bool LoadImageFile(const std::string &path, Document *document, std::string *err
 {
     if (GetFileAttributesW(Widen(path).c_str()) == INVALID_FILE_ATTRIBUTES)
         return Fail(error, "cannot open " + path + ": no such file");
+    switch (ReadTiffOrJpeg(path, document, error)) {
+    case ImageRead::Read:
+        return true;
+    case ImageRead::Refused:
+        return false;
+    default:
+        break;
+    }
     // The common kinds of PNG are read by the host's own reader, faster than
     // the platform's decoder and without a second decoded copy of the image;
-    // the platform reads the rest.
+    // the platform reads the other kinds of PNG, and names the other formats.
     std::vector<uint8_t> bytes;
     if (!ReadPngBytes(path, &bytes, error))
         return false;
@@ -285,8 +435,7 @@ bool LoadImageFile(const std::string &path, Document *document, std::string *err
         return Fail(error, "cannot read " + path + ": not an image this host can decode (PNG, TIFF or JPEG)", hr);
     GUID container = {};
     decoder->GetContainerFormat(&container);
-    if (container != GUID_ContainerFormatPng && container != GUID_ContainerFormatTiff &&
-        container != GUID_ContainerFormatJpeg)
+    if (container != GUID_ContainerFormatPng)
         return Fail(error, "cannot read " + path + ": it is " + ContainerName(container) +
                                "; only PNG, TIFF and JPEG files are supported");
     UINT pages = 0;
@@ -407,63 +556,10 @@ bool LoadImageFile(const std::string &path, Document *document, std::string *err
 
 bool SaveImageFile(const std::string &path, const Document &document, std::string *error)
 {
-    ComScope com;
-    ComPtr<IWICImagingFactory> factory;
-    if (!CreateFactory(&factory, error))
-        return false;
-
     const std::wstring ext = LowerExtension(path);
-    GUID container;
     if (ext == L".png")
-        container = GUID_ContainerFormatPng;
-    else if (ext == L".tif" || ext == L".tiff")
-        container = GUID_ContainerFormatTiff;
-    else
-        return Fail(error, "cannot write " + path + ": the name must end in .png, .tif or .tiff");
-
-    const bool sixteen = document.depth == 16;
-    const bool grey = document.PlaneCount() < 3;
-    const int channels = grey ? 1 : 3;
-    WICPixelFormatGUID format = grey ? (sixteen ? GUID_WICPixelFormat16bppGray : GUID_WICPixelFormat8bppGray)
-                                     : (sixteen ? GUID_WICPixelFormat48bppRGB : GUID_WICPixelFormat24bppBGR);
-    // Every encoder takes 8-bit colour in BGR order.
-    const bool bgr = !grey && !sixteen;
-    if (container == GUID_ContainerFormatPng)
         return SavePng(path, document, error);
-
-    const UINT sampleBytes = sixteen ? 2 : 1;
-    const UINT stride = UINT(document.width) * UINT(channels) * sampleBytes;
-    auto fill = [&](UINT top, UINT rows, uint8_t *strip) {
-        for (UINT r = 0; r < rows; ++r) {
-            uint8_t *row = strip + size_t(r) * stride;
-            for (int c = 0; c < channels; ++c) {
-                const uint16_t *from = document.planes[size_t(bgr ? 2 - c : c)].data() +
-                                       size_t(top + r) * size_t(document.width);
-                uint8_t *d = row + size_t(c) * sampleBytes;
-                const size_t step = size_t(channels) * sampleBytes;
-                if (sixteen)
-                    for (int32_t x = 0; x < document.width; ++x, d += step) {
-                        const uint16_t f = HostToFile16(from[x]);
-                        d[0] = uint8_t(f & 0xFF);
-                        d[1] = uint8_t(f >> 8);
-                    }
-                else
-                    for (int32_t x = 0; x < document.width; ++x, d += step)
-                        d[0] = uint8_t(from[x]);
-            }
-        }
-    };
-
-    ComPtr<IWICStream> stream;
-    HRESULT hr;
-    if (FAILED(hr = factory->CreateStream(stream.Out())) ||
-        FAILED(hr = stream->InitializeFromFilename(Widen(path).c_str(), GENERIC_WRITE)))
-        return Fail(error, "cannot write " + path, hr);
-    if (FAILED(hr = Encode(factory.Get(), stream.Get(), container, format, UINT(document.width),
-                           UINT(document.height), stride, fill))) {
-        stream.Reset();
-        DeleteFileW(Widen(path).c_str());
-        return Fail(error, "cannot encode " + path, hr);
-    }
-    return true;
+    if (ext == L".tif" || ext == L".tiff")
+        return SaveTiff(path, document, error);
+    return Fail(error, "cannot write " + path + ": the name must end in .png, .tif or .tiff");
 }
