@@ -480,7 +480,7 @@ ImageRead ReadTiff(SeekableSource &file, Document *document, std::string *error,
         const bool bilevel = l.colours == 1 && l.bits == 1 && l.photometric != PHOTOMETRIC_PALETTE;
         const bool grey = l.colours == 1 && l.photometric != PHOTOMETRIC_PALETTE && !bilevel;
         const bool sixteen = l.bits == 16;
-        const int32_t planeCount = grey ? 1 : l.colours + (l.alpha ? 1 : 0);
+        const int32_t planeCount = grey ? 1 : l.colours == 1 ? 3 : l.colours + (l.alpha ? 1 : 0);
         const int16_t mode = l.colours == 4 ? (sixteen ? plugInModeCMYK64 : plugInModeCMYKColor)
                              : grey         ? (sixteen ? plugInModeGray16 : plugInModeGrayScale)
                                             : (sixteen ? plugInModeRGB48 : plugInModeRGBColor);

@@ -222,3 +222,68 @@ TEST(TiffCodec, WrittenFilesReadBackTheSameAndAFullDiskFails)
         EXPECT_EQ(error, "the disk is full");
     }
 }
+
+// Palette images open as 8-bit RGB through their palette; bilevel ones as
+// RGB, 0 or 255; 4-bit grey as 8-bit grey, white-is-zero inverted.
+TEST(TiffCodec, PaletteBilevelAndFewBitsOpenAsEightBits)
+{
+    struct Kind {
+        uint16_t bits, photometric;
+    };
+    for (const Kind &k : {Kind{8, PHOTOMETRIC_PALETTE}, Kind{1, PHOTOMETRIC_MINISBLACK}, Kind{4, PHOTOMETRIC_MINISWHITE}}) {
+        SCOPED_TRACE(std::to_string(k.bits) + "-bit, photometric " + std::to_string(k.photometric));
+        MemoryFile file;
+        TIFF *t = TIFFClientOpen("few", "wl", &file, MemoryFile::Read, MemoryFile::Write, MemoryFile::Seek,
+                                 MemoryFile::Close, MemoryFile::Size, MemoryFile::Map, MemoryFile::Unmap);
+        ASSERT_NE(t, nullptr);
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 10u);
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, 2u);
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, k.bits);
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, k.photometric);
+        TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        std::vector<uint16_t> r(256), g(256), b(256);
+        for (int i = 0; i < 256; ++i) {
+            r[size_t(i)] = uint16_t(i * 257);
+            g[size_t(i)] = uint16_t((255 - i) * 257);
+            b[size_t(i)] = uint16_t(0x8080);
+        }
+        if (k.photometric == PHOTOMETRIC_PALETTE)
+            TIFFSetField(t, TIFFTAG_COLORMAP, r.data(), g.data(), b.data());
+        // Row 0: sample values 0, 1, 2, ... (masked to the depth); row 1 all
+        // the largest value.
+        const uint32_t top = (1u << k.bits) - 1u;
+        for (uint32_t y = 0; y < 2; ++y) {
+            std::vector<uint8_t> row(10, 0);
+            for (uint32_t x = 0; x < 10; ++x) {
+                const uint32_t v = y == 0 ? (x & top) : top;
+                const uint32_t bit = x * k.bits;
+                row[bit / 8] = uint8_t(row[bit / 8] | (v << (8 - k.bits - bit % 8)));
+            }
+            ASSERT_GE(TIFFWriteScanline(t, row.data(), y, 0), 0);
+        }
+        ASSERT_TRUE(TIFFWriteDirectory(t));
+        TIFFClose(t);
+        Document d;
+        std::string error;
+        ASSERT_EQ(Read(file.bytes, &d, &error), ImageRead::Read) << error;
+        EXPECT_EQ(d.depth, 8);
+        for (uint32_t x = 0; x < 10; ++x) {
+            const uint32_t v = x & top;
+            if (k.photometric == PHOTOMETRIC_PALETTE) {
+                ASSERT_EQ(d.PlaneCount(), 3);
+                EXPECT_EQ(d.At(0, int32_t(x), 0), v);
+                EXPECT_EQ(d.At(1, int32_t(x), 0), 255 - v);
+                EXPECT_EQ(d.At(2, int32_t(x), 0), 0x80);
+            } else if (k.bits == 1) {
+                ASSERT_EQ(d.PlaneCount(), 3);
+                for (int c = 0; c < 3; ++c)
+                    EXPECT_EQ(d.At(c, int32_t(x), 0), v ? 255 : 0);
+            } else {
+                ASSERT_EQ(d.PlaneCount(), 1);
+                EXPECT_EQ(d.At(0, int32_t(x), 0), (top - v) * 255 / top);
+                EXPECT_EQ(d.At(0, int32_t(x), 1), 0);
+            }
+        }
+    }
+}
