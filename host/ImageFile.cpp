@@ -8,10 +8,12 @@
 #include <cwctype>
 #include <vector>
 
-#include "host/FileSystem.h"
+#include "host/core/JpegCodec.h"
 #include "host/core/PngReader.h"
 #include "host/core/Parallel.h"
 #include "host/core/PngWriter.h"
+#include "host/FileSystem.h"
+#include "host/core/TiffCodec.h"
 
 namespace {
 
@@ -136,38 +138,129 @@ std::wstring LowerExtension(const std::string &path)
     return ext;
 }
 
-// Rows are handed to the encoder a strip at a time, so that no second copy
-// of the whole image is ever held beside the document.
+// Rows are read from the platform's decoder a strip at a time, so that no
+// second copy of the whole image is ever held beside the document.
 const UINT kStripRows = 64;
 
-HRESULT Encode(IWICImagingFactory *factory, IStream *stream, const GUID &container,
-               const WICPixelFormatGUID &format, UINT width, UINT height, UINT stride,
-               const std::function<void(UINT top, UINT rows, uint8_t *strip)> &fill)
-{
-    ComPtr<IWICBitmapEncoder> encoder;
-    ComPtr<IWICBitmapFrameEncode> frame;
-    ComPtr<IPropertyBag2> options;
-    HRESULT hr;
-    if (FAILED(hr = factory->CreateEncoder(container, nullptr, encoder.Out())) ||
-        FAILED(hr = encoder->Initialize(stream, WICBitmapEncoderNoCache)) ||
-        FAILED(hr = encoder->CreateNewFrame(frame.Out(), options.Out())) ||
-        FAILED(hr = frame->Initialize(options.Get())) || FAILED(hr = frame->SetSize(width, height)))
-        return hr;
-    WICPixelFormatGUID accepted = format;
-    if (FAILED(hr = frame->SetPixelFormat(&accepted)))
-        return hr;
-    if (accepted != format)
-        return WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
-    std::vector<uint8_t> strip(size_t(stride) * std::min(kStripRows, height));
-    for (UINT top = 0; top < height; top += kStripRows) {
-        const UINT rows = std::min(kStripRows, height - top);
-        fill(top, rows, strip.data());
-        if (FAILED(hr = frame->WritePixels(rows, stride, stride * rows, strip.data())))
-            return hr;
+// An open file, closed with its object.
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE handle) : handle_(handle) {}
+    ~FileHandle() { Close(); }
+    FileHandle(const FileHandle &) = delete;
+    FileHandle &operator=(const FileHandle &) = delete;
+    HANDLE Get() const { return handle_; }
+    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    // False when closing failed (the last of the data may not be written).
+    bool Close()
+    {
+        const bool ok = !Valid() || CloseHandle(handle_) != FALSE;
+        handle_ = INVALID_HANDLE_VALUE;
+        return ok;
     }
-    if (FAILED(hr = frame->Commit()))
-        return hr;
-    return encoder->Commit();
+
+private:
+    HANDLE handle_;
+};
+
+// A file's bytes, read where the codec asks.
+class FileSource : public SeekableSource {
+public:
+    explicit FileSource(HANDLE file) : file_(file)
+    {
+        LARGE_INTEGER size = {};
+        if (GetFileSizeEx(file_, &size))
+            size_ = uint64_t(size.QuadPart);
+    }
+    uint64_t Size() const override { return size_; }
+    size_t ReadAt(uint64_t offset, void *into, size_t size) override
+    {
+        size_t done = 0;
+        while (done < size && offset + done < size_) {
+            OVERLAPPED at = {};
+            at.Offset = DWORD((offset + done) & 0xFFFFFFFFu);
+            at.OffsetHigh = DWORD((offset + done) >> 32);
+            DWORD got = 0;
+            const DWORD want = DWORD(std::min<size_t>(size - done, 1u << 24));
+            if (!ReadFile(file_, static_cast<uint8_t *>(into) + done, want, &got, &at) || got == 0)
+                break;
+            done += got;
+        }
+        return done;
+    }
+
+private:
+    HANDLE file_;
+    uint64_t size_ = 0;
+};
+
+// The output file as libtiff writes it, where it asks, every write checked
+// by the file itself.
+class OutputFileSink : public SeekableSink {
+public:
+    explicit OutputFileSink(files::OutputFile &file) : file_(file) {}
+    uint64_t Size() const override { return file_.Size(); }
+    bool WriteAt(uint64_t offset, const void *bytes, size_t size) override
+    {
+        return file_.WriteAt(offset, bytes, size);
+    }
+    std::string Failure() const override { return files::CauseWords(file_.Error(), file_.Path()); }
+
+private:
+    files::OutputFile &file_;
+};
+
+// TIFF is written by libtiff.
+bool SaveTiff(files::OutputFile &file, const std::string &path, const Document &document, std::string *error)
+{
+    OutputFileSink sink(file);
+    std::string why;
+    if (!WriteTiff(document, sink, &why))
+        return Fail(error, "cannot write " + path + ": " + why);
+    return true;
+}
+
+// TIFF and JPEG files are read by libtiff and libjpeg-turbo: answers
+// ImageRead::NotThisKind, having read only the first bytes, for a file of
+// another kind.
+ImageRead ReadTiffOrJpeg(const std::string &path, Document *document, std::string *error)
+{
+    FileHandle file(CreateFileW(files::SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
+        Fail(error, "cannot open " + path + ": " + files::CauseWords(GetLastError(), path));
+        return ImageRead::Refused;
+    }
+    FileSource source(file.Get());
+    uint8_t head[4] = {};
+    const size_t got = source.ReadAt(0, head, sizeof head);
+    std::string why;
+    ImageRead answer = ImageRead::NotThisKind;
+    if (LooksLikeTiff(head, got)) {
+        answer = ReadTiff(source, document, &why, 30000);
+    } else if (LooksLikeJpeg(head, got)) {
+        // A JPEG is read whole: its data is all compressed.
+        if (source.Size() >= (1ull << 31)) {
+            why = "it is a JPEG file of 2 GB or more, larger than the host reads";
+            answer = ImageRead::Refused;
+        } else {
+            try {
+                std::vector<uint8_t> bytes(size_t(source.Size()));
+                if (source.ReadAt(0, bytes.data(), bytes.size()) != bytes.size()) {
+                    why = files::CauseWords(GetLastError(), path);
+                    answer = ImageRead::Refused;
+                } else {
+                    answer = ReadJpeg(bytes.data(), bytes.size(), document, &why, 30000);
+                }
+            } catch (const std::bad_alloc &) {
+                why = "there is not enough memory to read it";
+                answer = ImageRead::Refused;
+            }
+        }
+    }
+    if (answer == ImageRead::Refused)
+        Fail(error, "cannot read " + path + ": " + why);
+    return answer;
 }
 
 // PNG is written by the host's own writer through zlib, at a fast level:
@@ -236,9 +329,17 @@ bool LoadImageFile(const std::string &path, Document *document, std::string *err
 {
     if (!files::Exists(path))
         return Fail(error, "cannot open " + path + ": no such file");
+    switch (ReadTiffOrJpeg(path, document, error)) {
+    case ImageRead::Read:
+        return true;
+    case ImageRead::Refused:
+        return false;
+    default:
+        break;
+    }
     // The common kinds of PNG are read by the host's own reader, faster than
     // the platform's decoder and without a second decoded copy of the image;
-    // the platform reads the rest.
+    // the platform reads the other kinds of PNG, and names the other formats.
     std::vector<uint8_t> bytes;
     if (!ReadPngBytes(path, &bytes, error))
         return false;
@@ -268,8 +369,7 @@ bool LoadImageFile(const std::string &path, Document *document, std::string *err
         return Fail(error, "cannot read " + path + ": not an image this host can decode (PNG, TIFF or JPEG)", hr);
     GUID container = {};
     decoder->GetContainerFormat(&container);
-    if (container != GUID_ContainerFormatPng && container != GUID_ContainerFormatTiff &&
-        container != GUID_ContainerFormatJpeg)
+    if (container != GUID_ContainerFormatPng)
         return Fail(error, "cannot read " + path + ": it is " + ContainerName(container) +
                                "; only PNG, TIFF and JPEG files are supported");
     UINT pages = 0;
@@ -402,64 +502,10 @@ bool SaveImageFile(const std::string &path, const Document &document, std::strin
 
 bool WriteImageFile(files::OutputFile &file, const std::string &path, const Document &document, std::string *error)
 {
-    ComScope com;
-    ComPtr<IWICImagingFactory> factory;
-    if (!CreateFactory(&factory, error))
-        return false;
-
     const std::wstring ext = LowerExtension(path);
-    GUID container;
     if (ext == L".png")
-        container = GUID_ContainerFormatPng;
-    else if (ext == L".tif" || ext == L".tiff")
-        container = GUID_ContainerFormatTiff;
-    else
-        return Fail(error, "cannot write " + path + ": the name must end in .png, .tif or .tiff");
-
-    const bool sixteen = document.depth == 16;
-    const bool grey = document.PlaneCount() < 3;
-    const bool alpha = !grey && document.PlaneCount() >= 4 && document.hasTransparency;
-    const int channels = grey ? 1 : alpha ? 4 : 3;
-    WICPixelFormatGUID format = grey    ? (sixteen ? GUID_WICPixelFormat16bppGray : GUID_WICPixelFormat8bppGray)
-                                : alpha ? (sixteen ? GUID_WICPixelFormat64bppRGBA : GUID_WICPixelFormat32bppBGRA)
-                                        : (sixteen ? GUID_WICPixelFormat48bppRGB : GUID_WICPixelFormat24bppBGR);
-    // Every encoder takes 8-bit colour in BGR order.
-    const bool bgr = !grey && !sixteen;
-    if (container == GUID_ContainerFormatPng)
         return SavePng(file, path, document, error);
-
-    const UINT sampleBytes = sixteen ? 2 : 1;
-    const UINT stride = UINT(document.width) * UINT(channels) * sampleBytes;
-    auto fill = [&](UINT top, UINT rows, uint8_t *strip) {
-        for (UINT r = 0; r < rows; ++r) {
-            uint8_t *row = strip + size_t(r) * stride;
-            for (int c = 0; c < channels; ++c) {
-                const uint16_t *from = document.planes[size_t(bgr && c < 3 ? 2 - c : c)].data() +
-                                       size_t(top + r) * size_t(document.width);
-                uint8_t *d = row + size_t(c) * sampleBytes;
-                const size_t step = size_t(channels) * sampleBytes;
-                if (sixteen)
-                    for (int32_t x = 0; x < document.width; ++x, d += step) {
-                        const uint16_t f = HostToFile16(from[x]);
-                        d[0] = uint8_t(f & 0xFF);
-                        d[1] = uint8_t(f >> 8);
-                    }
-                else
-                    for (int32_t x = 0; x < document.width; ++x, d += step)
-                        d[0] = uint8_t(from[x]);
-            }
-        }
-    };
-
-    // Through a stream of the host's own: a write the encoder does not
-    // heed still fails the file.
-    ComPtr<IStream> stream;
-    *stream.Out() = files::NewOutputStream(&file);
-    const HRESULT hr = Encode(factory.Get(), stream.Get(), container, format, UINT(document.width),
-                              UINT(document.height), stride, fill);
-    if (file.Error() != 0)
-        return Fail(error, "cannot write " + path + ": " + files::CauseWords(file.Error(), path));
-    if (FAILED(hr))
-        return Fail(error, "cannot encode " + path, hr);
-    return true;
+    if (ext == L".tif" || ext == L".tiff")
+        return SaveTiff(file, path, document, error);
+    return Fail(error, "cannot write " + path + ": the name must end in .png, .tif or .tiff");
 }

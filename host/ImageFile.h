@@ -1,5 +1,8 @@
-// Reads and writes PNG and TIFF files, 8 or 16 bits per sample, through the
-// Windows Imaging Component.
+// Reads PNG, TIFF and JPEG files and writes PNG and TIFF files, 8 or 16 bits
+// per sample: PNG through the host's own reader and writer (the platform's
+// imaging component reads the rarer kinds of PNG), TIFF through libtiff, JPEG
+// through libjpeg-turbo. Paths are UTF-8; files are opened by their wide
+// names.
 #pragma once
 
 #include <string>

@@ -25,7 +25,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 status=0
-for fuzzer in png module pipl version aete settings delivered; do
+for fuzzer in png tiff jpeg module pipl version aete settings delivered; do
   if [ "$seconds" -gt 0 ]; then
     corpus=$tree/corpus/$fuzzer
     mkdir -p "$corpus"
@@ -33,10 +33,10 @@ for fuzzer in png module pipl version aete settings delivered; do
   else
     corpus=$work/$fuzzer
     mkdir -p "$corpus"
-    # The image reader runs whole images and is slower per input than the
+    # The image readers run whole images and is slower per input than the
     # readers of small records, and the preview's reduction of delivered
     # bands compares with a whole pyramid each time.
-    if [ "$fuzzer" = png ] || [ "$fuzzer" = delivered ]; then runs=30000; else runs=200000; fi
+    if [ "$fuzzer" = png ] || [ "$fuzzer" = tiff ] || [ "$fuzzer" = jpeg ] || [ "$fuzzer" = delivered ]; then runs=30000; else runs=200000; fi
     limits=(-runs="$runs" -seed=1)
   fi
   if "$tree/bin/fuzz_$fuzzer" "${limits[@]}" -rss_limit_mb=1024 -artifact_prefix="$tree/failures/$fuzzer-" \

@@ -24,6 +24,16 @@ for kind in win32 x64; do
   sed -e "s/@VERSION@/$version/g" -e "s/@HOST_KIND@/$host/g" -e "s/@MACHINE@/$machine/g" \
     "$ROOT/resources/INSTALL.txt" | sed 's/$/\r/' > "$stage/$name/INSTALL.txt"
   sed 's/$/\r/' "$ROOT/LICENSE.txt" > "$stage/$name/LICENSE.txt"
+  # The libraries' licences, from the sources scripts/setup.sh built them from.
+  licenses=/opt/umbrolux-mingw/$([ "$kind" = win32 ] && echo i686 || echo x86_64)-w64-mingw32/share/licenses
+  {
+    for file in libtiff-LICENSE.md libjpeg-turbo-LICENSE.md libjpeg-turbo-README.ijg zlib-copyright; do
+      [ -f "$licenses/$file" ] || { echo "release: $licenses/$file is missing; run scripts/setup.sh" >&2; exit 1; }
+      printf '==== %s ====\n\n' "$file"
+      cat "$licenses/$file"
+      printf '\n'
+    done
+  } | sed 's/$/\r/' > "$stage/$name/THIRD-PARTY.txt"
   # The same bytes every time from the same build: fixed dates, no extras.
   find "$stage/$name" -exec touch -d "2026-01-01 00:00:00 UTC" {} +
   rm -f "$out/$name.zip"

@@ -24,8 +24,12 @@ packages=(
   fonts-wine
   xvfb
   python3 zip
-  # cjpeg, for the help page's pictures (scripts/help-images.sh)
+  # cjpeg, for the help page's pictures (scripts/help-images.sh); djpeg,
+  # the reference the tests compare the host's JPEG decoding with
   libjpeg-turbo-progs
+  # The native builds of the image codecs, for the pure code's tests and
+  # fuzzers, and what builds them for Windows (scripts/mingw-codecs.sh)
+  libtiff-dev libjpeg62-turbo-dev dpkg-dev
 )
 
 # The package lists, fetched once per run (and again after a source is added).
@@ -128,3 +132,7 @@ if ! can_run_i386 || i386_handler_is_ours; then
     echo "setup: registered $I386_HANDLER_NAME with binfmt_misc (32-bit x86 programs run under $(qemu_version))"
   fi
 fi
+
+# libtiff and libjpeg-turbo for both Windows targets, built from Debian's
+# source packages of the versions installed natively.
+"$(dirname "$0")/mingw-codecs.sh"

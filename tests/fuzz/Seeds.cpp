@@ -5,13 +5,17 @@
 //
 //   fuzz_seeds FOLDER
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
 
+#include <jpeglib.h>
+
 #include "host/core/PngWriter.h"
 #include "settings/SettingsCodec.h"
 #include "tests/common/ResourceBytes.h"
+#include "tests/common/TiffLayouts.h"
 #include "tests/common/TinyModules.h"
 
 namespace {
@@ -46,6 +50,53 @@ std::vector<uint8_t> FromHex(const std::string &hex)
     return bytes;
 }
 
+std::vector<uint8_t> Tiff(uint16_t compression, bool predictor, bool separate, bool tiled, int channels, int bits,
+                          bool ycbcr = false)
+{
+    tiff_layouts::Layout l;
+    l.compression = compression;
+    l.predictor = predictor;
+    l.separate = separate;
+    l.tiled = tiled;
+    l.channels = channels;
+    l.bits = bits;
+    l.ycbcr = ycbcr;
+    l.bigEndian = bits == 16;
+    return tiff_layouts::Write(l, tiff_layouts::Samples(l));
+}
+
+// A small JPEG from libjpeg's encoder: colour 4:2:0, or progressive.
+std::vector<uint8_t> Jpeg(bool progressive)
+{
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char *out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &out, &size);
+    info.image_width = 19;
+    info.image_height = 13;
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    if (progressive)
+        jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<uint8_t> row(19 * 3);
+    while (info.next_scanline < info.image_height) {
+        for (size_t i = 0; i < row.size(); ++i)
+            row[i] = uint8_t(i * 13 + info.next_scanline * 7);
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    std::vector<uint8_t> bytes(out, out + size);
+    jpeg_destroy_compress(&info);
+    free(out);
+    return bytes;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -71,6 +122,12 @@ int main(int argc, char **argv)
         {"png", "rgb8.png", Png(5, 4, 3, 8, plugInModeRGBColor)},
         {"png", "grey16.png", Png(3, 3, 1, 16, plugInModeGray16)},
         {"png", "pieces.png", Png(6, 9, 3, 8, plugInModeRGBColor, 3)},
+        {"tiff", "lzw-predictor-separate-tiles.tif", Tiff(COMPRESSION_LZW, true, true, true, 4, 8)},
+        {"tiff", "deflate-16-strips.tif", Tiff(COMPRESSION_ADOBE_DEFLATE, true, false, false, 3, 16)},
+        {"tiff", "packbits-grey.tif", Tiff(COMPRESSION_PACKBITS, false, false, false, 2, 8)},
+        {"tiff", "jpeg-ycbcr.tif", Tiff(COMPRESSION_JPEG, false, false, true, 3, 8, true)},
+        {"jpeg", "baseline.jpg", Jpeg(false)},
+        {"jpeg", "progressive.jpg", Jpeg(true)},
         {"module", "tiny.dll", TinyDll()},
         {"module", "resources.dll", DllWithResources(2)},
         {"pipl", "filter.pipl", resource_bytes::FilterPropertyList("kvr1", true).Build()},
