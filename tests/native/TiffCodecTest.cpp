@@ -197,8 +197,9 @@ TEST(TiffCodec, ADeclaredSizeTheDataCannotHoldIsRefusedWithoutItsMemory)
     EXPECT_NE(error.find("past the end of the file"), std::string::npos) << error;
 }
 
-// What the writer writes reads back the same, grey and RGB, 8 and 16 bits;
-// a sink that fills up makes it fail with the sink's reason.
+// What the writer writes reads back the same, grey, RGB and RGB with its
+// transparency, 8 and 16 bits; a sink that fills up makes it fail with the
+// sink's reason.
 TEST(TiffCodec, WrittenFilesReadBackTheSameAndAFullDiskFails)
 {
     struct Kind {
@@ -206,9 +207,10 @@ TEST(TiffCodec, WrittenFilesReadBackTheSameAndAFullDiskFails)
         int16_t mode;
     };
     for (const Kind &k : {Kind{1, 8, plugInModeGrayScale}, Kind{1, 16, plugInModeGray16}, Kind{3, 8, plugInModeRGBColor},
-                          Kind{3, 16, plugInModeRGB48}}) {
+                          Kind{3, 16, plugInModeRGB48}, Kind{4, 8, plugInModeRGBColor}, Kind{4, 16, plugInModeRGB48}}) {
         Document d = MakeDocument(301, 207, k.planes, k.depth, k.mode);
         FillTestPattern(&d, 5);
+        d.hasTransparency = k.planes == 4;
         MemorySink sink;
         std::string error;
         ASSERT_TRUE(WriteTiff(d, sink, &error)) << error;
@@ -216,6 +218,7 @@ TEST(TiffCodec, WrittenFilesReadBackTheSameAndAFullDiskFails)
         ASSERT_EQ(Read(sink.bytes, &back, &error), ImageRead::Read) << error;
         EXPECT_EQ(back.planes, d.planes);
         EXPECT_EQ(back.mode, d.mode);
+        EXPECT_EQ(back.hasTransparency, d.hasTransparency);
 
         MemorySink full(sink.bytes.size() / 2);
         EXPECT_FALSE(WriteTiff(d, full, &error));
