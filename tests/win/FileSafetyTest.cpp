@@ -11,62 +11,6 @@
 
 namespace {
 
-// Runs a command line given in UTF-8, as the system's wide call takes it,
-// with `environment` ("NAME=VALUE", or empty) set for it alone; returns the
-// exit code and what it printed (UTF-8).
-ProcessResult RunWide(const std::string &commandLine, const std::string &environment = "")
-{
-    ProcessResult result;
-    wchar_t dir[MAX_PATH] = {}, path[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, dir);
-    GetTempFileNameW(dir, L"out", 0, path);
-    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_TEMPORARY, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        result.exitCode = DWORD(-1);
-        return result;
-    }
-    std::wstring name, value;
-    if (!environment.empty()) {
-        const size_t equals = environment.find('=');
-        name = files::Wide(environment.substr(0, equals));
-        value = files::Wide(environment.substr(equals + 1));
-        SetEnvironmentVariableW(name.c_str(), value.c_str());
-    }
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = file;
-    si.hStdError = file;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION pi = {};
-    std::wstring line = files::Wide(commandLine);
-    const BOOL started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-    if (!name.empty())
-        SetEnvironmentVariableW(name.c_str(), nullptr);
-    CloseHandle(file);
-    if (started) {
-        WaitForSingleObject(pi.hProcess, INFINITE);
-        GetExitCodeProcess(pi.hProcess, &result.exitCode);
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
-    } else {
-        result.exitCode = DWORD(-1);
-    }
-    HANDLE in = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-    if (in != INVALID_HANDLE_VALUE) {
-        char chunk[4096];
-        DWORD n = 0;
-        while (ReadFile(in, chunk, sizeof chunk, &n, nullptr) && n > 0)
-            result.output.append(chunk, n);
-        CloseHandle(in);
-    }
-    DeleteFileW(path);
-    return result;
-}
-
 std::string Host()
 {
     return Quote(BesideTests("filterhost.exe")) + " ";
@@ -225,20 +169,20 @@ TEST(FileSafety, RunRefusesItsInputUnderAnyName)
     for (const std::string &spelling : spellings) {
         SCOPED_TRACE(spelling);
         ASSERT_TRUE(files::SameFile(spelling, input));
-        ProcessResult r = RunWide(Host() + "run " + Module() + Quote(input) + " " + Quote(spelling) + " --ok");
+        ProcessResult r = RunProcess(Host() + "run " + Module() + Quote(input) + " " + Quote(spelling) + " --ok");
         EXPECT_EQ(r.exitCode, 2u) << r.output;
         EXPECT_NE(r.output.find("would replace the input"), std::string::npos) << r.output;
         EXPECT_EQ(r.output.find("Filter "), std::string::npos) << "refused only after loading: " << r.output;
-        r = RunWide(Host() + "convert " + Quote(input) + " " + Quote(spelling));
+        r = RunProcess(Host() + "convert " + Quote(input) + " " + Quote(spelling));
         EXPECT_EQ(r.exitCode, 2u) << r.output;
         EXPECT_NE(r.output.find("would replace the input"), std::string::npos) << r.output;
-        r = RunWide(Host() + "run " + Module() + Quote(input) + " " + Quote(folder / "out.png") + " --ok --screenshot " +
+        r = RunProcess(Host() + "run " + Module() + Quote(input) + " " + Quote(folder / "out.png") + " --ok --screenshot " +
                     Quote(spelling));
         EXPECT_EQ(r.exitCode, 2u) << r.output;
         EXPECT_NE(r.output.find("would replace the input"), std::string::npos) << r.output;
         EXPECT_TRUE(Bytes(input) == original) << "the input was written over";
     }
-    const ProcessResult r = RunWide(Host() + "run " + Module() + Quote(input) + " " +
+    const ProcessResult r = RunProcess(Host() + "run " + Module() + Quote(input) + " " +
                                     Quote(files::Utf8(L"\\\\?\\" + files::SystemPath(mask))) + " --selection " +
                                     Quote(mask) + " --ok");
     EXPECT_EQ(r.exitCode, 2u) << r.output;
@@ -251,7 +195,7 @@ TEST(FileSafety, RunRefusesItsInputUnderAnyName)
     ASSERT_TRUE(linked.Ready()) << "the build made no folder link at " << linked.link;
     SavePhoto(linked.target + "\\x.png");
     const std::vector<uint8_t> x = Bytes(linked.target + "\\x.png");
-    const ProcessResult viaLink = RunWide(Host() + "run " + Module() + Quote(linked.target + "\\x.png") + " " +
+    const ProcessResult viaLink = RunProcess(Host() + "run " + Module() + Quote(linked.target + "\\x.png") + " " +
                                           Quote(linked.link + "\\x.png") + " --ok");
     EXPECT_EQ(viaLink.exitCode, 2u) << viaLink.output;
     EXPECT_NE(viaLink.output.find("would replace the input"), std::string::npos) << viaLink.output;
@@ -273,7 +217,7 @@ TEST(FileSafety, ABatchIntoItsOwnFolderByAnotherNameLosesNothing)
     for (const std::string &out : {linked.link, files::Utf8(L"\\\\?\\" + files::SystemPath(folder))}) {
         SCOPED_TRACE(out);
         const ProcessResult r =
-            RunWide(Host() + "batch " + Module() + Quote(out) + " " + Quote(folder) + " --ok --jobs 1");
+            RunProcess(Host() + "batch " + Module() + Quote(out) + " " + Quote(folder) + " --ok --jobs 1");
         EXPECT_EQ(r.exitCode, 0u) << r.output;
         EXPECT_NE(r.output.find("x-1.png ("), std::string::npos) << r.output;
         EXPECT_NE(r.output.find("; x.png is an input"), std::string::npos) << r.output;
@@ -299,7 +243,7 @@ TEST(FileSafety, ExistingFilesAreReplacedOnlyWhenAskedAndNeverWhenReadOnly)
     PutBytes(out / "b.png", "a read-only file");
     ASSERT_TRUE(SetFileAttributesW(files::SystemPath(out / "b.png").c_str(), FILE_ATTRIBUTE_READONLY));
 
-    ProcessResult r = RunWide(Host() + "batch " + Module() + Quote(out.Path()) + " " + Quote(in.Path()) + " --ok");
+    ProcessResult r = RunProcess(Host() + "batch " + Module() + Quote(out.Path()) + " " + Quote(in.Path()) + " --ok");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
     EXPECT_NE(r.output.find("a-1.png (" ), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("; a.png exists"), std::string::npos) << r.output;
@@ -307,7 +251,7 @@ TEST(FileSafety, ExistingFilesAreReplacedOnlyWhenAskedAndNeverWhenReadOnly)
     EXPECT_EQ(Sorted(files::FilesIn(out.Path())), (std::vector<std::string>{"a-1.png", "a.png", "b-1.png", "b.png"}));
     EXPECT_EQ(Text(out / "a.png"), "someone's own file");
 
-    r = RunWide(Host() + "batch " + Module() + Quote(out.Path()) + " " + Quote(in / "a.png") + " " +
+    r = RunProcess(Host() + "batch " + Module() + Quote(out.Path()) + " " + Quote(in / "a.png") + " " +
                 Quote(in / "b.png") + " --ok --overwrite --jobs 2");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
     Document replaced;
@@ -319,14 +263,14 @@ TEST(FileSafety, ExistingFilesAreReplacedOnlyWhenAskedAndNeverWhenReadOnly)
 
     // run: the read-only file is refused before any work; a writable one is
     // replaced, as asked.
-    r = RunWide(Host() + "run " + Module() + Quote(in / "a.png") + " " + Quote(out / "b.png") + " --ok");
+    r = RunProcess(Host() + "run " + Module() + Quote(in / "a.png") + " " + Quote(out / "b.png") + " --ok");
     EXPECT_EQ(r.exitCode, 2u) << r.output;
     EXPECT_NE(r.output.find("cannot write " + out / "b.png" + ": the file is read-only"), std::string::npos)
         << r.output;
     EXPECT_EQ(r.output.find("Filter "), std::string::npos) << r.output;
     EXPECT_EQ(Text(out / "b.png"), "a read-only file");
     PutBytes(out / "a.png", "someone's own file");
-    r = RunWide(Host() + "run " + Module() + Quote(in / "a.png") + " " + Quote(out / "a.png") + " --ok");
+    r = RunProcess(Host() + "run " + Module() + Quote(in / "a.png") + " " + Quote(out / "a.png") + " --ok");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
     EXPECT_TRUE(LoadImageFile(out / "a.png", &replaced, &error)) << error;
     DeleteFilterKey();
@@ -350,7 +294,7 @@ TEST(FileSafety, AWriteThatFailsLeavesTheOlderOutputAndSaysWhy)
                                   "FILTERHOST_WRITE_FAULT=300:5"}) {
             SCOPED_TRACE(std::string(ext) + " " + fault);
             const ProcessResult r =
-                RunWide(Host() + "run " + Module() + Quote(folder / "in.png") + " " + Quote(out) + " --ok", fault);
+                RunProcess(Host() + "run " + Module() + Quote(folder / "in.png") + " " + Quote(out) + " --ok", fault);
             EXPECT_EQ(r.exitCode, 2u) << r.output;
             const std::string cause = std::string(fault).find(":5") != std::string::npos ? "access is denied"
                                                                                           : "the disk is full";
@@ -365,7 +309,7 @@ TEST(FileSafety, AWriteThatFailsLeavesTheOlderOutputAndSaysWhy)
     }
     // In a batch: that file fails, with the same words, and the batch says so.
     Folder out("full-disk-out");
-    const ProcessResult r = RunWide(Host() + "batch " + Module() + Quote(out.Path()) + " " + Quote(folder / "in.png") +
+    const ProcessResult r = RunProcess(Host() + "batch " + Module() + Quote(out.Path()) + " " + Quote(folder / "in.png") +
                                         " --ok --jobs 2",
                                     "FILTERHOST_WRITE_FAULT=500");
     EXPECT_EQ(r.exitCode, 1u) << r.output;
@@ -382,7 +326,7 @@ TEST(FileSafety, ARunKilledWhileWritingLeavesNothingABatchTakes)
     DeleteFilterKey();
     Folder folder("killed"), out("killed-out");
     SavePhoto(folder / "x.png");
-    ProcessResult r = RunWide(Host() + "run " + Module() + Quote(folder / "x.png") + " " + Quote(folder / "y.png") +
+    ProcessResult r = RunProcess(Host() + "run " + Module() + Quote(folder / "x.png") + " " + Quote(folder / "y.png") +
                                   " --ok",
                               "FILTERHOST_KILL_BEFORE_RENAME=1");
     EXPECT_EQ(r.exitCode, 9u) << r.output;
@@ -394,7 +338,7 @@ TEST(FileSafety, ARunKilledWhileWritingLeavesNothingABatchTakes)
     // So is one that an earlier version of the host left.
     PutBytes(folder / "x.partial-1234.png", "half a picture");
     EXPECT_EQ(ExpandInputs({folder.Path()}), std::vector<std::string>{folder / "x.png"});
-    r = RunWide(Host() + "batch " + Module() + Quote(out.Path()) + " " + Quote(folder.Path()) + " --ok");
+    r = RunProcess(Host() + "batch " + Module() + Quote(out.Path()) + " " + Quote(folder.Path()) + " --ok");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
     EXPECT_NE(r.output.find("Batch: 1 of 1 file(s) filtered"), std::string::npos) << r.output;
     DeleteFilterKey();
@@ -414,7 +358,7 @@ TEST(FileSafety, AnyNameAPersonGivesWorks)
 
     // run, an accented output beside a CJK input.
     const std::string out = base / "Ergebnis Größe.png";
-    ProcessResult r = RunWide(Host() + "run " + Module() + Quote(photos + "\\写真.tif") + " " + Quote(out) + " --ok");
+    ProcessResult r = RunProcess(Host() + "run " + Module() + Quote(photos + "\\写真.tif") + " " + Quote(out) + " --ok");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
     EXPECT_NE(r.output.find("Document " + photos + "\\写真.tif: 40 x 30"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("Wrote " + out), std::string::npos) << r.output;
@@ -425,7 +369,7 @@ TEST(FileSafety, AnyNameAPersonGivesWorks)
     // batch, in this process and in workers: every file, every line named.
     for (const char *jobs : {" --jobs 1", " --jobs 2"}) {
         SCOPED_TRACE(jobs);
-        r = RunWide(Host() + "batch " + Module() + Quote(results) + " " + Quote(photos) + " --ok" + jobs);
+        r = RunProcess(Host() + "batch " + Module() + Quote(results) + " " + Quote(photos) + " --ok" + jobs);
         EXPECT_EQ(r.exitCode, 0u) << r.output;
         EXPECT_NE(r.output.find("Batch: 3 of 3 file(s) filtered, 0 failed"), std::string::npos) << r.output;
         for (const std::string &name : names)
@@ -447,11 +391,11 @@ TEST(FileSafety, AnyNameAPersonGivesWorks)
         ASSERT_TRUE(CreateDirectoryW(files::SystemPath(deep).c_str(), nullptr)) << deep.size();
     }
     SavePhoto(deep + "\\long é.png");
-    r = RunWide(Host() + "run " + Module() + Quote(deep + "\\long é.png") + " " + Quote(deep + "\\long out.png") +
+    r = RunProcess(Host() + "run " + Module() + Quote(deep + "\\long é.png") + " " + Quote(deep + "\\long out.png") +
                 " --ok");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
     EXPECT_TRUE(files::Exists(deep + "\\long out.png"));
-    r = RunWide(Host() + "batch " + Module() + Quote(deep + "\\out") + " " + Quote(deep) + " --ok --jobs 1");
+    r = RunProcess(Host() + "batch " + Module() + Quote(deep + "\\out") + " " + Quote(deep) + " --ok --jobs 1");
     EXPECT_EQ(r.exitCode, 0u) << r.output;
     EXPECT_EQ(Sorted(files::FilesIn(deep + "\\out")), (std::vector<std::string>{"long out.png", "long é.png"}));
     // Taken apart from the bottom up.
@@ -475,7 +419,7 @@ TEST(FileSafety, AFolderWhereTheOutputShouldBeIsNamed)
     SavePhoto(folder / "in.png");
     ASSERT_TRUE(CreateDirectoryW(files::SystemPath(folder / "out.png").c_str(), nullptr));
     const ProcessResult r =
-        RunWide(Host() + "run " + Module() + Quote(folder / "in.png") + " " + Quote(folder / "out.png") + " --ok");
+        RunProcess(Host() + "run " + Module() + Quote(folder / "in.png") + " " + Quote(folder / "out.png") + " --ok");
     EXPECT_EQ(r.exitCode, 2u) << r.output;
     EXPECT_NE(r.output.find("cannot write " + folder / "out.png" + ": a folder stands where the file should be"),
               std::string::npos)

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "host/DialogDriver.h"
+#include "host/FileSystem.h"
 
 std::string BesideTests(const std::string &name)
 {
@@ -21,43 +22,50 @@ std::string TempPath(const std::string &name)
     return std::string(dir) + "umbrolux-test-" + std::to_string(GetCurrentProcessId()) + "-" + name;
 }
 
-ProcessResult RunProcess(const std::string &commandLine)
+ProcessResult RunProcess(const std::string &commandLine, const std::string &environment)
 {
     // The output goes to a file rather than a pipe: a helper process that
     // Wine starts on the child's behalf (its desktop) inherits the handles
     // and would keep a pipe open long after the child has ended.
     ProcessResult result;
-    char dir[MAX_PATH] = {}, path[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, dir);
-    GetTempFileNameA(dir, "out", 0, path);
+    wchar_t dir[MAX_PATH] = {}, path[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, dir);
+    GetTempFileNameW(dir, L"out", 0, path);
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, CREATE_ALWAYS,
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_TEMPORARY, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         result.exitCode = DWORD(-1);
         return result;
     }
-    STARTUPINFOA si = {};
+    std::wstring name, value;
+    if (!environment.empty()) {
+        const size_t equals = environment.find('=');
+        name = files::Wide(environment.substr(0, equals));
+        value = files::Wide(environment.substr(equals + 1));
+        SetEnvironmentVariableW(name.c_str(), value.c_str());
+    }
+    STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = file;
     si.hStdError = file;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi = {};
-    std::string line = commandLine;
-    const BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    std::wstring line = files::Wide(commandLine);
+    const BOOL started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    if (!name.empty())
+        SetEnvironmentVariableW(name.c_str(), nullptr);
     CloseHandle(file);
-    if (!started) {
-        DeleteFileA(path);
+    if (started) {
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        GetExitCodeProcess(pi.hProcess, &result.exitCode);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    } else {
         result.exitCode = DWORD(-1);
-        return result;
     }
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    GetExitCodeProcess(pi.hProcess, &result.exitCode);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-
-    HANDLE in = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    HANDLE in = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, 0, nullptr);
     if (in != INVALID_HANDLE_VALUE) {
         char chunk[4096];
@@ -66,7 +74,7 @@ ProcessResult RunProcess(const std::string &commandLine)
             result.output.append(chunk, n);
         CloseHandle(in);
     }
-    DeleteFileA(path);
+    DeleteFileW(path);
     return result;
 }
 

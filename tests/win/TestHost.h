@@ -26,12 +26,14 @@ inline std::string Quote(const std::string &s)
     return "\"" + s + "\"";
 }
 
-// Runs a program, waits for it, and returns its exit code and output.
+// Runs a command line given in UTF-8 (through the wide call), with
+// `environment` ("NAME=VALUE", or empty) set for it alone; waits for it, and
+// returns its exit code and what it printed (UTF-8).
 struct ProcessResult {
     DWORD exitCode = 0;
     std::string output;
 };
-ProcessResult RunProcess(const std::string &commandLine);
+ProcessResult RunProcess(const std::string &commandLine, const std::string &environment = "");
 
 // The tile requests of the last run, as "in (...) out (...)": the preview's
 // own requests for image data ask for no output, and a request for an empty
