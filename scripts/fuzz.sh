@@ -25,7 +25,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 status=0
-for fuzzer in png tiff jpeg module pipl version aete settings delivered; do
+for fuzzer in png tiff jpeg pngmeta jpegmeta exif module pipl version aete settings delivered; do
   if [ "$seconds" -gt 0 ]; then
     corpus=$tree/corpus/$fuzzer
     mkdir -p "$corpus"

@@ -210,7 +210,8 @@ bool WritePieces(const Document &document, int32_t channels, size_t rowBytes, in
 
 } // namespace
 
-bool WritePng(const Document &document, const ByteSink &sink, std::string *error, int threads, size_t pieceBytes)
+bool WritePng(const Document &document, const ByteSink &sink, std::string *error, int threads, size_t pieceBytes,
+              const std::vector<PngChunk> &chunks)
 {
     // Colour with its transparency, colour, or grey.
     const int32_t channels = document.PlaneCount() >= 4 && document.hasTransparency ? 4
@@ -238,6 +239,12 @@ bool WritePng(const Document &document, const ByteSink &sink, std::string *error
         *error = "cannot write the file";
         return false;
     }
+    for (const PngChunk &chunk : chunks)
+        if (chunk.type.size() != 4 || chunk.data.size() > 0x7FFFFFFF ||
+            !WriteChunk(sink, chunk.type.data(), chunk.data.data(), chunk.data.size())) {
+            *error = "cannot write the file";
+            return false;
+        }
 
     // Smaller pieces than pieceBytes gain little time and lose a little
     // compression at each join.

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "host/core/Document.h"
+#include "host/core/Metadata.h"
 
 // The chunk in which a file written in pieces lists them: their count, then
 // for each the offset in the zlib stream where its raw deflate data begins
@@ -29,5 +30,6 @@ using ByteSink = std::function<bool(const uint8_t *bytes, size_t size)>;
 // are deflated in pieces of rows, one per thread, joined into the file's one
 // stream; the pixels read back are the same, the file a little larger.
 // `pieceBytes` is the least image data (filtered rows) in one piece.
+// `chunks` (metadata) are written after the header, before the image data.
 bool WritePng(const Document &document, const ByteSink &sink, std::string *error, int threads = 1,
-              size_t pieceBytes = size_t(1) << 20);
+              size_t pieceBytes = size_t(1) << 20, const std::vector<PngChunk> &chunks = {});

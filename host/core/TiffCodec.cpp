@@ -3,6 +3,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
@@ -429,7 +430,86 @@ bool LooksLikeTiff(const uint8_t *bytes, size_t size)
            (bytes[0] == 'M' && bytes[1] == 'M' && bytes[2] == 0 && (bytes[3] == 42 || bytes[3] == 43));
 }
 
-ImageRead ReadTiff(SeekableSource &file, Document *document, std::string *error, uint32_t maxSide)
+namespace {
+
+// The metadata the directory holds that the host carries into its outputs.
+void ReadMetadata(TIFF *tiff, ImageMetadata *m)
+{
+    uint32_t count = 0;
+    void *data = nullptr;
+    if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &count, &data) && data != nullptr && count != 0)
+        m->icc.assign(static_cast<uint8_t *>(data), static_cast<uint8_t *>(data) + count);
+    if (TIFFGetField(tiff, TIFFTAG_XMLPACKET, &count, &data) && data != nullptr && count != 0)
+        m->xmp.assign(static_cast<uint8_t *>(data), static_cast<uint8_t *>(data) + count);
+    float x = 0, y = 0;
+    uint16_t unit = RESUNIT_INCH;
+    if (TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &x) && TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &y) && x > 0 &&
+        y > 0 && std::isfinite(x) && std::isfinite(y)) {
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &unit);
+        m->resolution.unit = unit == RESUNIT_CENTIMETER ? Resolution::Unit::Centimetre
+                             : unit == RESUNIT_NONE     ? Resolution::Unit::None
+                                                        : Resolution::Unit::Inch;
+        m->resolution.x = x;
+        m->resolution.y = y;
+    }
+    uint16_t orientation = 0;
+    if (TIFFGetField(tiff, TIFFTAG_ORIENTATION, &orientation) && orientation >= 1 && orientation <= 8)
+        m->tiffOrientation = orientation;
+    toff_t exif = 0;
+    if (TIFFGetField(tiff, TIFFTAG_EXIFIFD, &exif) && exif != 0)
+        m->dropped.push_back("the TIFF file's EXIF directory (the host does not carry it from TIFF files)");
+}
+
+// The metadata a TIFF file is written with; what it has no place for is
+// named in `dropped`.
+bool WriteMetadata(TIFF *t, const ImageMetadata &m, std::vector<std::string> *dropped)
+{
+    if (!m.icc.empty() && !TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(m.icc.size()), m.icc.data()))
+        return false;
+    if (!m.xmp.empty() && !TIFFSetField(t, TIFFTAG_XMLPACKET, uint32_t(m.xmp.size()), m.xmp.data()))
+        return false;
+    const Resolution r = InInchesOrCentimetres(m.resolution);
+    if (r.unit != Resolution::Unit::Unknown && r.x > 0 && r.y > 0) {
+        const uint16_t unit = r.unit == Resolution::Unit::Inch   ? RESUNIT_INCH
+                              : r.unit == Resolution::Unit::None ? RESUNIT_NONE
+                                                                 : RESUNIT_CENTIMETER;
+        if (!TIFFSetField(t, TIFFTAG_XRESOLUTION, r.x) || !TIFFSetField(t, TIFFTAG_YRESOLUTION, r.y) ||
+            !TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, unit))
+            return false;
+    }
+    if (dropped != nullptr) {
+        if (!m.exif.empty())
+            dropped->push_back("the EXIF data (the host does not write it into TIFF files; the orientation is kept)");
+        for (const PngChunk &c : m.pngColour)
+            if (c.type != "sRGB" || !m.icc.empty())
+                dropped->push_back("the PNG file's " + c.type + " chunk (a TIFF file has no place for it)");
+        if (!m.pngText.empty())
+            dropped->push_back("the PNG file's " + std::to_string(m.pngText.size()) +
+                               " text chunks (a TIFF file has no place for them)");
+        if (!m.jpegSegments.empty())
+            dropped->push_back("the JPEG file's comments and Photoshop data (a TIFF file has no place for them)");
+    }
+    return true;
+}
+
+// The orientation a TIFF file is written with: the TIFF's own, else the
+// EXIF's, else the top left.
+uint16_t OrientationFor(const ImageMetadata *m)
+{
+    if (m == nullptr)
+        return ORIENTATION_TOPLEFT;
+    if (m->tiffOrientation >= 1 && m->tiffOrientation <= 8)
+        return uint16_t(m->tiffOrientation);
+    const ExifSummary exif = SummariseExif(m->exif.data(), m->exif.size());
+    if (exif.valid && exif.orientation >= 1 && exif.orientation <= 8)
+        return uint16_t(exif.orientation);
+    return ORIENTATION_TOPLEFT;
+}
+
+} // namespace
+
+ImageRead ReadTiff(SeekableSource &file, Document *document, std::string *error, uint32_t maxSide,
+                   ImageMetadata *metadata)
 {
     *document = Document();
     uint8_t head[4] = {};
@@ -539,6 +619,8 @@ ImageRead ReadTiff(SeekableSource &file, Document *document, std::string *error,
             document->planes[1] = document->planes[2] = document->planes[0];
         if (l.alpha && l.associated)
             Unassociate(document, l.colours);
+        if (metadata != nullptr)
+            ReadMetadata(tiff.get(), metadata);
         return ImageRead::Read;
     } catch (const std::bad_alloc &) {
         *document = Document();
@@ -546,7 +628,8 @@ ImageRead ReadTiff(SeekableSource &file, Document *document, std::string *error,
     }
 }
 
-bool WriteTiff(const Document &document, SeekableSink &file, std::string *error)
+bool WriteTiff(const Document &document, SeekableSink &file, std::string *error, const ImageMetadata *metadata,
+               std::vector<std::string> *dropped)
 {
     const bool sixteen = document.depth == 16;
     const bool cmyk = document.mode == plugInModeCMYKColor || document.mode == plugInModeCMYK64;
@@ -582,7 +665,7 @@ bool WriteTiff(const Document &document, SeekableSink &file, std::string *error)
             !TIFFSetField(t, TIFFTAG_PHOTOMETRIC,
                           channels == 1 ? PHOTOMETRIC_MINISBLACK : cmyk ? PHOTOMETRIC_SEPARATED : PHOTOMETRIC_RGB) ||
             !TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) ||
-            !TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) ||
+            !TIFFSetField(t, TIFFTAG_ORIENTATION, OrientationFor(metadata)) ||
             !TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) ||
             !TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) ||
             !TIFFSetField(t, TIFFTAG_ZIPQUALITY, 1) ||
@@ -592,6 +675,8 @@ bool WriteTiff(const Document &document, SeekableSink &file, std::string *error)
         const uint16_t unassociated[1] = {EXTRASAMPLE_UNASSALPHA};
         if (alpha && !TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), unassociated))
             return fail("the TIFF encoder refused the image's description");
+        if (metadata != nullptr && !WriteMetadata(t, *metadata, dropped))
+            return fail("the TIFF encoder refused the image's metadata");
         std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
         for (int32_t y = 0; y < document.height; ++y) {
             for (int c = 0; c < channels; ++c) {

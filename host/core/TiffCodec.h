@@ -21,16 +21,23 @@
 #include "host/core/ByteStreams.h"
 #include "host/core/Document.h"
 #include "host/core/ImageRead.h"
+#include "host/core/Metadata.h"
 
 // True when the bytes begin as a TIFF or BigTIFF file does (4 bytes).
 bool LooksLikeTiff(const uint8_t *bytes, size_t size);
 
-// `maxSide` bounds each side of the image.
-ImageRead ReadTiff(SeekableSource &file, Document *document, std::string *error, uint32_t maxSide = 30000);
+// `maxSide` bounds each side of the image. With `metadata`, the colour
+// profile, XMP, resolution and orientation are read into it.
+ImageRead ReadTiff(SeekableSource &file, Document *document, std::string *error, uint32_t maxSide = 30000,
+                   ImageMetadata *metadata = nullptr);
 
 // Writes the document's colour planes (grey, RGB or CMYK), and an RGB
 // document's transparency as unassociated alpha, at its depth,
 // Deflate-compressed with the horizontal predictor, in strips; a BigTIFF
 // when the image could pass 4 GB. False, with *error saying why, when the
-// sink refused a write or the encoder failed.
-bool WriteTiff(const Document &document, SeekableSink &file, std::string *error);
+// sink refused a write or the encoder failed. With `metadata`, its colour
+// profile, XMP, resolution and orientation (a TIFF's own, or the EXIF's)
+// are written too, and what a TIFF file has no place for is added to
+// `dropped`.
+bool WriteTiff(const Document &document, SeekableSink &file, std::string *error,
+               const ImageMetadata *metadata = nullptr, std::vector<std::string> *dropped = nullptr);

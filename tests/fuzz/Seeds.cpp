@@ -12,8 +12,10 @@
 
 #include <jpeglib.h>
 
+#include "host/core/JpegWriter.h"
 #include "host/core/PngWriter.h"
 #include "settings/SettingsCodec.h"
+#include "tests/common/ExifBlocks.h"
 #include "tests/common/ResourceBytes.h"
 #include "tests/common/TiffLayouts.h"
 #include "tests/common/TinyModules.h"
@@ -97,6 +99,50 @@ std::vector<uint8_t> Jpeg(bool progressive)
     return bytes;
 }
 
+// Metadata of every kind the host carries, small.
+ImageMetadata Metadata()
+{
+    ImageMetadata m;
+    m.icc = exif_blocks::FakeProfile(300);
+    m.exif = exif_blocks::Builder(false).Build(true);
+    const std::string xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>";
+    m.xmp.assign(xmp.begin(), xmp.end());
+    m.pngColour.push_back({"gAMA", {0, 0, 0xB1, 0x8F}});
+    m.pngText.push_back({"tEXt", {'T', 'i', 't', 'l', 'e', 0, 'x'}});
+    m.jpegSegments.push_back({0xFE, {'h', 'i'}});
+    m.resolution = {Resolution::Unit::Inch, 300, 300};
+    return m;
+}
+
+std::vector<uint8_t> PngWithMetadata()
+{
+    Document d = MakeDocument(3, 2, 3, 8, plugInModeRGBColor);
+    std::vector<uint8_t> file;
+    std::string error;
+    std::vector<std::string> dropped;
+    WritePng(d, [&](const uint8_t *b, size_t n) {
+        file.insert(file.end(), b, b + n);
+        return true;
+    }, &error, 1, size_t(1) << 20, PngChunksFor(Metadata(), &dropped));
+    return file;
+}
+
+std::vector<uint8_t> JpegWithMetadata()
+{
+    Document d = MakeDocument(8, 8, 3, 8, plugInModeRGBColor);
+    JpegWriteOptions options;
+    options.chromaAcross = options.chromaDown = 2;
+    std::vector<std::string> dropped;
+    options.segments = JpegSegmentsFor(Metadata(), &dropped);
+    std::vector<uint8_t> file;
+    std::string error;
+    WriteJpeg(d, options, [&](const uint8_t *b, size_t n) {
+        file.insert(file.end(), b, b + n);
+        return true;
+    }, &error);
+    return file;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -128,6 +174,10 @@ int main(int argc, char **argv)
         {"tiff", "jpeg-ycbcr.tif", Tiff(COMPRESSION_JPEG, false, false, true, 3, 8, true)},
         {"jpeg", "baseline.jpg", Jpeg(false)},
         {"jpeg", "progressive.jpg", Jpeg(true)},
+        {"pngmeta", "metadata.png", PngWithMetadata()},
+        {"jpegmeta", "metadata.jpg", JpegWithMetadata()},
+        {"exif", "little-thumbnail.exif", exif_blocks::Builder(false).Build(true)},
+        {"exif", "big-thumbnail-first.exif", exif_blocks::Builder(true).Build(true, true)},
         {"module", "tiny.dll", TinyDll()},
         {"module", "resources.dll", DllWithResources(2)},
         {"pipl", "filter.pipl", resource_bytes::FilterPropertyList("kvr1", true).Build()},
