@@ -134,9 +134,8 @@ bool FileJob::Check(std::string *why) const
             return false;
         }
     }
-    const std::string ext = LowerExtension(out_);
-    if (ext != ".png" && ext != ".tif" && ext != ".tiff") {
-        *why = "cannot write " + out_ + ": the name must end in .png, .tif or .tiff";
+    if (!WritableImageName(out_)) {
+        *why = "cannot write " + out_ + ": the name must end in .png, .tif, .tiff, .jpg or .jpeg";
         return false;
     }
     const std::string folder = files::FolderOf(out_);
@@ -163,10 +162,12 @@ bool FileJob::Load(std::string *why)
 {
     const double started = FilterHost::Now();
     document_ = Document();
-    if (!LoadImageFile(image_, &document_, why) ||
+    dropped_.clear();
+    if (!LoadImageFile(image_, &document_, why, &metadata_) ||
         (!selection_.empty() && !LoadSelection(selection_, &document_, why)))
         return false;
     decodeSeconds = FilterHost::Now() - started;
+    dropped_ = metadata_.dropped;
     return true;
 }
 
@@ -220,7 +221,12 @@ bool FileJob::Write(std::string *why)
     const std::string temporary = TemporaryName(out_);
     files::OutputFile file;
     std::string encoding;
-    bool written = file.Create(temporary) && WriteImageFile(file, out_, document_, &encoding) && file.Finish();
+    ImageWriteOptions options;
+    options.metadata = &metadata_;
+    options.jpegQuality = jpegQuality;
+    std::vector<std::string> dropped;
+    bool written =
+        file.Create(temporary) && WriteImageFile(file, out_, document_, &encoding, options, &dropped) && file.Finish();
     if (!written) {
         const DWORD error = file.Error();
         file.Discard();
@@ -246,6 +252,8 @@ bool FileJob::Write(std::string *why)
         return false;
     }
     encodeSeconds = FilterHost::Now() - started;
+    dropped_ = metadata_.dropped;
+    dropped_.insert(dropped_.end(), dropped.begin(), dropped.end());
     return true;
 }
 
@@ -275,7 +283,8 @@ std::vector<std::string> ExpandInputs(const std::vector<std::string> &inputs)
     return files;
 }
 
-std::vector<OutputName> OutputNames(const std::vector<std::string> &files, const std::string &outDir, bool overwrite)
+std::vector<OutputName> OutputNames(const std::vector<std::string> &files, const std::string &outDir, bool overwrite,
+                                    const std::string &format)
 {
     std::set<files::Identity> inputs;
     std::set<std::string> inputKeys, taken;
@@ -309,10 +318,7 @@ std::vector<OutputName> OutputNames(const std::vector<std::string> &files, const
         const std::string name = files::NameOf(file);
         std::string ext = LowerExtension(name);
         const std::string stem = name.substr(0, name.size() - ext.size());
-        if (ext == ".jpg" || ext == ".jpeg")
-            ext = ".png";  // JPEG is read, not written
-        else
-            ext = name.substr(name.size() - ext.size());
+        ext = format.empty() ? name.substr(name.size() - ext.size()) : format;
         OutputName output;
         output.path = Join(outDir, stem + ext);
         output.note = busy(output.path);

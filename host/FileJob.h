@@ -10,6 +10,7 @@
 #include "host/FilterHost.h"
 #include "host/FileSystem.h"
 #include "host/core/Document.h"
+#include "host/core/Metadata.h"
 
 class FileJob {
 public:
@@ -53,12 +54,21 @@ public:
     const std::string &Out() const { return out_; }
     const Document &Loaded() const { return document_; }
     const RunReport &Report() const { return report_; }
+    // What the input held beside its pixels, carried into the output.
+    const ImageMetadata &Metadata() const { return metadata_; }
+    // What of the input the output could not keep, and why: what could not
+    // be read, then what the output's format has no place for.
+    const std::vector<std::string> &Dropped() const { return dropped_; }
     double decodeSeconds = 0, encodeSeconds = 0;
+    // A JPEG output's quality, 1..100; 0 keeps the input JPEG's own.
+    int jpegQuality = 0;
 
 private:
     std::string image_, out_, selection_;
     Replacing replacing_;
     Document document_;
+    ImageMetadata metadata_;
+    std::vector<std::string> dropped_;
     RunReport report_;
     Outcome outcome_ = Outcome::Pending;
 };
@@ -75,7 +85,8 @@ std::string TemporaryName(const std::string &out);
 // of runs that were killed while writing; a file as it is.
 std::vector<std::string> ExpandInputs(const std::vector<std::string> &inputs);
 
-// Each input's output in the folder: its own name (a JPEG's as PNG), or,
+// Each input's output in the folder: its own name, in its own format unless
+// `format` (".png", ".tif" or ".jpg") says another, or,
 // when that name is an input of the batch (by identity), an earlier file's
 // output, a read-only file, a folder or, unless `overwrite`, any existing
 // file, the name with -1, -2, ... before the extension; `note` then says
@@ -85,4 +96,4 @@ struct OutputName {
     std::string note;  // "x.png exists", "x.png is an input", ...; empty when the name is the file's own
 };
 std::vector<OutputName> OutputNames(const std::vector<std::string> &files, const std::string &outDir,
-                                    bool overwrite = false);
+                                    bool overwrite = false, const std::string &format = "");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/core/JpegCodec.h"
+#include "host/core/JpegWriter.h"
 #include "host/core/PngReader.h"
 #include "host/core/Parallel.h"
 #include "host/core/PngWriter.h"
@@ -211,19 +212,47 @@ private:
 };
 
 // TIFF is written by libtiff.
-bool SaveTiff(files::OutputFile &file, const std::string &path, const Document &document, std::string *error)
+bool SaveTiff(files::OutputFile &file, const std::string &path, const Document &document, std::string *error,
+              const ImageWriteOptions &options, std::vector<std::string> *dropped)
 {
     OutputFileSink sink(file);
     std::string why;
-    if (!WriteTiff(document, sink, &why))
+    if (!WriteTiff(document, sink, &why, options.metadata, dropped))
         return Fail(error, "cannot write " + path + ": " + why);
+    return true;
+}
+
+// JPEG is written by libjpeg-turbo, at the input JPEG's quality and chroma
+// subsampling (or none) unless told otherwise.
+bool SaveJpeg(files::OutputFile &file, const std::string &path, const Document &document, std::string *error,
+              const ImageWriteOptions &options, std::vector<std::string> *dropped)
+{
+    JpegWriteOptions jpeg;
+    const ImageMetadata *m = options.metadata;
+    jpeg.quality = options.jpegQuality > 0              ? options.jpegQuality
+                   : m != nullptr && m->jpegQuality > 0 ? m->jpegQuality
+                                                        : 95;
+    if (m != nullptr) {
+        jpeg.chromaAcross = m->chromaAcross;
+        jpeg.chromaDown = m->chromaDown;
+        jpeg.resolution = m->resolution;
+        jpeg.segments = JpegSegmentsFor(*m, dropped);
+    }
+    std::string why;
+    bool ok = WriteJpeg(document, jpeg, [&](const uint8_t *bytes, size_t size) { return file.Write(bytes, size); },
+                        &why);
+    if (!ok)
+        return Fail(error, "cannot write " + path + ": " +
+                               (file.Error() != 0 ? files::CauseWords(file.Error(), path) : why));
+    if (document.depth == 16)
+        dropped->push_back("the 16-bit precision (a JPEG file holds 8 bits a sample; each was rounded)");
     return true;
 }
 
 // TIFF and JPEG files are read by libtiff and libjpeg-turbo: answers
 // ImageRead::NotThisKind, having read only the first bytes, for a file of
 // another kind.
-ImageRead ReadTiffOrJpeg(const std::string &path, Document *document, std::string *error)
+ImageRead ReadTiffOrJpeg(const std::string &path, Document *document, std::string *error, ImageMetadata *metadata)
 {
     FileHandle file(CreateFileW(files::SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -237,7 +266,7 @@ ImageRead ReadTiffOrJpeg(const std::string &path, Document *document, std::strin
     std::string why;
     ImageRead answer = ImageRead::NotThisKind;
     if (LooksLikeTiff(head, got)) {
-        answer = ReadTiff(source, document, &why, 30000);
+        answer = ReadTiff(source, document, &why, 30000, metadata);
     } else if (LooksLikeJpeg(head, got)) {
         // A JPEG is read whole: its data is all compressed.
         if (source.Size() >= (1ull << 31)) {
@@ -251,6 +280,8 @@ ImageRead ReadTiffOrJpeg(const std::string &path, Document *document, std::strin
                     answer = ImageRead::Refused;
                 } else {
                     answer = ReadJpeg(bytes.data(), bytes.size(), document, &why, 30000);
+                    if (answer == ImageRead::Read && metadata != nullptr)
+                        ReadJpegMetadata(bytes.data(), bytes.size(), metadata);
                 }
             } catch (const std::bad_alloc &) {
                 why = "there is not enough memory to read it";
@@ -265,8 +296,11 @@ ImageRead ReadTiffOrJpeg(const std::string &path, Document *document, std::strin
 
 // PNG is written by the host's own writer through zlib, at a fast level:
 // the platform's encoder takes ten times as long on a large photograph.
-bool SavePng(files::OutputFile &file, const std::string &path, const Document &document, std::string *error)
+bool SavePng(files::OutputFile &file, const std::string &path, const Document &document, std::string *error,
+             const ImageWriteOptions &options, std::vector<std::string> *dropped)
 {
+    const std::vector<PngChunk> chunks =
+        options.metadata != nullptr ? PngChunksFor(*options.metadata, dropped) : std::vector<PngChunk>();
     // Small pieces are gathered so that the file is written in large blocks.
     std::vector<uint8_t> pending;
     pending.reserve(1 << 20);
@@ -284,7 +318,7 @@ bool SavePng(files::OutputFile &file, const std::string &path, const Document &d
             return file.Write(bytes, size);
         pending.insert(pending.end(), bytes, bytes + size);
         return true;
-    }, &why, parallel::ThreadCount());
+    }, &why, parallel::ThreadCount(), size_t(1) << 20, chunks);
     ok = ok && flush();
     if (!ok)
         return Fail(error, "cannot write " + path + ": " +
@@ -325,11 +359,13 @@ bool ReadPngBytes(const std::string &path, std::vector<uint8_t> *bytes, std::str
 
 } // namespace
 
-bool LoadImageFile(const std::string &path, Document *document, std::string *error)
+bool LoadImageFile(const std::string &path, Document *document, std::string *error, ImageMetadata *metadata)
 {
+    if (metadata != nullptr)
+        *metadata = ImageMetadata();
     if (!files::Exists(path))
         return Fail(error, "cannot open " + path + ": no such file");
-    switch (ReadTiffOrJpeg(path, document, error)) {
+    switch (ReadTiffOrJpeg(path, document, error, metadata)) {
     case ImageRead::Read:
         return true;
     case ImageRead::Refused:
@@ -344,6 +380,8 @@ bool LoadImageFile(const std::string &path, Document *document, std::string *err
     if (!ReadPngBytes(path, &bytes, error))
         return false;
     std::string why;
+    if (metadata != nullptr)
+        ReadPngMetadata(bytes.data(), bytes.size(), metadata);
     switch (ReadPng(bytes.data(), bytes.size(), document, &why, 30000, parallel::ThreadCount())) {
     case PngRead::Read:
         return true;
@@ -488,24 +526,40 @@ bool LoadImageFile(const std::string &path, Document *document, std::string *err
     return true;
 }
 
-bool SaveImageFile(const std::string &path, const Document &document, std::string *error)
+bool WritableImageName(const std::string &path)
+{
+    const std::wstring ext = LowerExtension(path);
+    return ext == L".png" || ext == L".tif" || ext == L".tiff" || ext == L".jpg" || ext == L".jpeg";
+}
+
+bool SaveImageFile(const std::string &path, const Document &document, std::string *error,
+                   const ImageWriteOptions &options, std::vector<std::string> *notes)
 {
     files::OutputFile file;
     if (!file.Create(path))
         return Fail(error, "cannot write " + path + ": " + files::CauseWords(file.Error(), path));
-    if (!WriteImageFile(file, path, document, error))
+    if (!WriteImageFile(file, path, document, error, options, notes))
         return false;
     if (!file.Finish())
         return Fail(error, "cannot write " + path + ": " + files::CauseWords(file.Error(), path));
     return true;
 }
 
-bool WriteImageFile(files::OutputFile &file, const std::string &path, const Document &document, std::string *error)
+bool WriteImageFile(files::OutputFile &file, const std::string &path, const Document &document, std::string *error,
+                    const ImageWriteOptions &options, std::vector<std::string> *notes)
 {
+    std::vector<std::string> dropped;
     const std::wstring ext = LowerExtension(path);
+    bool written;
     if (ext == L".png")
-        return SavePng(file, path, document, error);
-    if (ext == L".tif" || ext == L".tiff")
-        return SaveTiff(file, path, document, error);
-    return Fail(error, "cannot write " + path + ": the name must end in .png, .tif or .tiff");
+        written = SavePng(file, path, document, error, options, &dropped);
+    else if (ext == L".tif" || ext == L".tiff")
+        written = SaveTiff(file, path, document, error, options, &dropped);
+    else if (ext == L".jpg" || ext == L".jpeg")
+        written = SaveJpeg(file, path, document, error, options, &dropped);
+    else
+        return Fail(error, "cannot write " + path + ": the name must end in .png, .tif, .tiff, .jpg or .jpeg");
+    if (written && notes != nullptr)
+        notes->insert(notes->end(), dropped.begin(), dropped.end());
+    return written;
 }
