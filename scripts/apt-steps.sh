@@ -99,18 +99,22 @@ apt_get_install() {  # apt-get arguments before the packages, --, packages...
   apt_output=$(apt-get "${APT_OPTIONS[@]}" install -y -q --no-install-recommends "${args[@]}" "$@" 2>&1)
 }
 
-# Installs the packages at their newest versions. Where those do not fit
-# together, as when a mirror serves an update of a library for one
-# architecture and not yet for the other (a Multi-Arch: same library must
-# have one version in both), installs the release's own versions instead.
-apt_install() {  # packages...
-  local codename
-  if apt_get_install -- "$@"; then
-    echo "setup: installed $*"
+# Installs the packages at their newest versions, or with -t those of the
+# given suite (such as the release's backports). Where the newest versions
+# do not fit together, as when a mirror serves an update of a library for
+# one architecture and not yet for the other (a Multi-Arch: same library
+# must have one version in both), installs the release's own versions
+# instead.
+apt_install() {  # [-t suite] packages...
+  local suite='' codename
+  if [ "$1" = -t ]; then suite=$2; shift 2; fi
+  if apt_get_install ${suite:+-t "$suite"} -- "$@"; then
+    echo "setup: installed $*${suite:+ from $suite}"
     return 0
   fi
   codename=$(release_codename)
-  if [ -n "$codename" ] && grep -qiE 'held broken packages|unmet dependencies' <<<"$apt_output"; then
+  if [ -z "$suite" ] && [ -n "$codename" ] &&
+     grep -qiE 'held broken packages|unmet dependencies' <<<"$apt_output"; then
     echo "setup: the newest versions of these packages do not fit together (a mirror part-way through a sync?); installing $codename's own versions (apt-get install -t $codename); a later apt-get upgrade brings their updates" >&2
     if apt_get_install -t "$codename" -- "$@"; then
       echo "setup: installed $* from $codename"
@@ -118,18 +122,6 @@ apt_install() {  # packages...
     fi
   fi
   printf '%s\n' "$apt_output" >&2
-  echo "setup: cannot install $*" >&2
-  return 1
-}
-
-# Installs the packages from the given suite, such as a release's backports.
-apt_install_from() {  # suite, packages...
-  local suite=$1; shift
-  if apt_get_install -t "$suite" -- "$@"; then
-    echo "setup: installed $* from $suite"
-    return 0
-  fi
-  printf '%s\n' "$apt_output" >&2
-  echo "setup: cannot install $* from $suite" >&2
+  echo "setup: cannot install $*${suite:+ from $suite}" >&2
   return 1
 }

@@ -98,7 +98,7 @@ install_from_backports() {
   codename=$(release_codename)
   export DEBIAN_FRONTEND=noninteractive
   apt_refresh_once "$@" || exit 1
-  apt_install_from "$codename-backports" "$@" || exit 1
+  apt_install -t "$codename-backports" "$@" || exit 1
 }
 
 install_missing "${packages[@]}"

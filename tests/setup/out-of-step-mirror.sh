@@ -187,6 +187,11 @@ check "with the release's library in both architectures" \
 check "  (i386 too)" contains "$apt_output" "Inst libdemo1:i386 (1.0-1 Umbrolux tests:stable [i386])"
 check "  and the 32-bit program" contains "$apt_output" "Inst demo32:i386 (1.0-1 Umbrolux tests:stable [i386])"
 
+install -t bookworm-security demo64 demo32:i386
+check "an install from a given suite does not fall back" test "$status" -ne 0
+check "  (none said)" lacks "$out" "$FALLBACK"
+check "  saying what failed" contains "$out" "setup: cannot install demo64 demo32:i386 from bookworm-security"
+
 install demo64 no-such-package
 check "a package that does not exist fails the install" test "$status" -ne 0
 check "  without a fallback" lacks "$out" "$FALLBACK"
