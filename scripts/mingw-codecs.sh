@@ -54,7 +54,9 @@ if [ ! -f "$SOURCES_FILE" ] && [ ! -f "$SOURCES_LIST" ]; then
     echo "setup: no Debian archive found in the package sources to fetch source packages from" >&2
     exit 1
   fi
-  apt-get update -qq
+  # An index that a mirror serves out of step is used as it was.
+  . "$ROOT/scripts/apt-steps.sh"
+  apt_refresh || exit 1
 fi
 
 work=$PREFIX_ROOT/src

@@ -8,8 +8,12 @@
 # kernel's binfmt_misc, so that 32-bit Wine and every 32-bit Windows program run
 # under user-mode emulation. See the README for what that changes and how to
 # undo it.
+#
+# A package mirror caught part-way through a sync does not stop it: see
+# scripts/apt-steps.sh.
 set -euo pipefail
 . "$(dirname "$0")/i386.sh"
+. "$(dirname "$0")/apt-steps.sh"
 
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
@@ -32,18 +36,6 @@ packages=(
   libtiff-dev libjpeg62-turbo-dev dpkg-dev
 )
 
-# The package lists, fetched once per run (and again after a source is added).
-apt_update_once() {
-  if [ -z "${apt_updated:-}" ]; then
-    apt-get update -qq
-    apt_updated=1
-  fi
-}
-
-release_codename() {
-  (. /etc/os-release && echo "$VERSION_CODENAME")
-}
-
 install_missing() {
   need=()
   local p
@@ -59,9 +51,8 @@ install_missing() {
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
-  apt_update_once
-  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-  echo "setup: installed ${need[*]}"
+  apt_refresh_once "${need[@]}" || exit 1
+  apt_install "${need[@]}" || exit 1
 }
 
 # Older releases ship a qemu whose user-mode memory map costs about a minute
@@ -99,16 +90,15 @@ use_backports() {
   fi
   printf 'Types: deb\nURIs: %s\nSuites: %s-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
     "$uri" "$codename" > "$BACKPORTS_SOURCES"
-  apt_updated=
+  apt_refreshed=
 }
 
 install_from_backports() {
   local codename
   codename=$(release_codename)
   export DEBIAN_FRONTEND=noninteractive
-  apt_update_once
-  apt-get install -y -qq --no-install-recommends -t "$codename-backports" "$@" >/dev/null
-  echo "setup: installed $* from $codename-backports"
+  apt_refresh_once "$@" || exit 1
+  apt_install -t "$codename-backports" "$@" || exit 1
 }
 
 install_missing "${packages[@]}"
