@@ -34,6 +34,9 @@ packages=(
   # The native builds of the image codecs, for the pure code's tests and
   # fuzzers, and what builds them for Windows (scripts/mingw-codecs.sh)
   libtiff-dev libjpeg62-turbo-dev dpkg-dev
+  # exiftool, the independent reader the tests check a photograph's
+  # metadata with
+  libimage-exiftool-perl
 )
 
 install_missing() {
