@@ -103,6 +103,28 @@ ExifSummary SummariseExif(const uint8_t *block, size_t size);
 // it was, when its header or first directory do not hold together.
 bool DropExifThumbnail(std::vector<uint8_t> *block);
 
+// One entry of an EXIF directory, its values decoded: text for ASCII, bytes
+// for BYTE, SBYTE and UNDEFINED, numbers for the rest (a rational as its
+// quotient).
+struct ExifEntry {
+    uint16_t tag = 0;
+    uint16_t type = 0;  // TIFF's field type, 1..12
+    uint32_t count = 0;
+    std::string text;
+    std::vector<uint8_t> bytes;
+    std::vector<double> numbers;
+};
+
+// The entries of the first directory (but the pointers to other
+// directories) and of the EXIF directory, each whose value lies in the
+// block; false when the block does not hold together.
+bool ReadExifEntries(const uint8_t *block, size_t size, std::vector<ExifEntry> *first,
+                     std::vector<ExifEntry> *exif);
+
+// A little-endian EXIF block of the two directories' entries (sorted by
+// tag), the EXIF directory pointed to from the first when it has any.
+std::vector<uint8_t> BuildExifBlock(std::vector<ExifEntry> first, std::vector<ExifEntry> exif);
+
 // ---- Writing: what each output format holds of the metadata. Each call
 // adds to `dropped` what the format has no place for.
 

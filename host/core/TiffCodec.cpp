@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <iterator>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
@@ -432,6 +434,222 @@ bool LooksLikeTiff(const uint8_t *bytes, size_t size)
 
 namespace {
 
+// The first directory's tags that EXIF keeps there too: the description,
+// the camera, the software, the date, the artist and the copyright.
+const uint16_t kCameraTags[] = {270, 271, 272, 305, 306, 315, 33432};
+
+bool Floating(TIFFDataType type)
+{
+    return type == TIFF_RATIONAL || type == TIFF_SRATIONAL || type == TIFF_FLOAT || type == TIFF_DOUBLE;
+}
+
+bool Signed(TIFFDataType type)
+{
+    return type == TIFF_SBYTE || type == TIFF_SSHORT || type == TIFF_SLONG || type == TIFF_SLONG8;
+}
+
+// `count` values as libtiff stores them for the field, into the entry.
+void TakeValues(const TIFFField *field, const void *values, uint32_t count, ExifEntry *e)
+{
+    const TIFFDataType type = TIFFFieldDataType(field);
+    const int size = TIFFFieldSetGetSize(field);
+    e->type = uint16_t(type);
+    e->count = count;
+    const uint8_t *p = static_cast<const uint8_t *>(values);
+    if (type == TIFF_ASCII) {
+        e->text.assign(reinterpret_cast<const char *>(p), strnlen(reinterpret_cast<const char *>(p), count));
+        e->count = uint32_t(e->text.size() + 1);
+        return;
+    }
+    for (uint32_t i = 0; i < count; ++i, p += size) {
+        if (type == TIFF_BYTE || type == TIFF_SBYTE || type == TIFF_UNDEFINED) {
+            e->bytes.push_back(*p);
+        } else if (Floating(type) && size == 4) {
+            float f;
+            std::memcpy(&f, p, 4);
+            e->numbers.push_back(f);
+        } else if (Floating(type) && size == 8) {
+            double d;
+            std::memcpy(&d, p, 8);
+            e->numbers.push_back(d);
+        } else if (size == 2) {
+            uint16_t v;
+            std::memcpy(&v, p, 2);
+            e->numbers.push_back(Signed(type) ? double(int16_t(v)) : double(v));
+        } else if (size == 4) {
+            uint32_t v;
+            std::memcpy(&v, p, 4);
+            e->numbers.push_back(Signed(type) ? double(int32_t(v)) : double(v));
+        } else if (size == 8) {
+            uint64_t v;
+            std::memcpy(&v, p, 8);
+            e->numbers.push_back(double(v));
+        }
+    }
+}
+
+// The current directory's value of a field libtiff knows, into an entry.
+bool GetEntry(TIFF *tiff, const TIFFField *field, ExifEntry *e)
+{
+    e->tag = uint16_t(TIFFFieldTag(field));
+    if (TIFFFieldPassCount(field)) {
+        void *values = nullptr;
+        if (TIFFFieldReadCount(field) == TIFF_VARIABLE2) {
+            uint32_t count = 0;
+            if (!TIFFGetField(tiff, e->tag, &count, &values) || values == nullptr)
+                return false;
+            TakeValues(field, values, count, e);
+        } else {
+            uint16_t count = 0;
+            if (!TIFFGetField(tiff, e->tag, &count, &values) || values == nullptr)
+                return false;
+            TakeValues(field, values, count, e);
+        }
+        return true;
+    }
+    const int readCount = TIFFFieldReadCount(field);
+    if (TIFFFieldDataType(field) == TIFF_ASCII) {
+        char *text = nullptr;
+        if (!TIFFGetField(tiff, e->tag, &text) || text == nullptr)
+            return false;
+        TakeValues(field, text, uint32_t(strlen(text) + 1), e);
+        return true;
+    }
+    if (readCount == 1) {
+        alignas(8) uint8_t value[8] = {};
+        if (!TIFFGetField(tiff, e->tag, value))
+            return false;
+        TakeValues(field, value, 1, e);
+        return true;
+    }
+    if (readCount > 1) {
+        void *values = nullptr;
+        if (!TIFFGetField(tiff, e->tag, &values) || values == nullptr)
+            return false;
+        TakeValues(field, values, uint32_t(readCount), e);
+        return true;
+    }
+    return false;
+}
+
+// A TIFF's EXIF directory, with the camera tags of its first, as an EXIF
+// block. Read last: it leaves the EXIF directory the current one.
+void ReadExif(TIFF *tiff, ImageMetadata *m)
+{
+    toff_t offset = 0;
+    if (!TIFFGetField(tiff, TIFFTAG_EXIFIFD, &offset) || offset == 0)
+        return;
+    std::vector<ExifEntry> first, exif;
+    for (uint16_t tag : kCameraTags) {
+        const TIFFField *field = TIFFFieldWithTag(tiff, tag);
+        ExifEntry e;
+        if (field != nullptr && GetEntry(tiff, field, &e))
+            first.push_back(std::move(e));
+    }
+    if (m->tiffOrientation != 0) {
+        ExifEntry orientation;
+        orientation.tag = 274;
+        orientation.type = TIFF_SHORT;
+        orientation.count = 1;
+        orientation.numbers.push_back(m->tiffOrientation);
+        first.push_back(orientation);
+    }
+    if (!TIFFReadEXIFDirectory(tiff, offset)) {
+        m->dropped.push_back("the TIFF file's EXIF directory (it cannot be read)");
+        return;
+    }
+    const int tags = TIFFGetTagListCount(tiff);
+    for (int i = 0; i < tags; ++i) {
+        const TIFFField *field = TIFFFieldWithTag(tiff, TIFFGetTagListEntry(tiff, i));
+        ExifEntry e;
+        if (field != nullptr && TIFFFieldTag(field) != 0xA005 && GetEntry(tiff, field, &e))
+            exif.push_back(std::move(e));
+    }
+    m->exif = BuildExifBlock(std::move(first), std::move(exif));
+}
+
+// Sets a field libtiff knows from an entry, its values in the types libtiff
+// takes for it; false when they do not fit its definition.
+bool SetEntry(TIFF *t, const ExifEntry &e)
+{
+    const TIFFField *field = TIFFFindField(t, e.tag, TIFF_ANY);
+    if (field == nullptr)
+        return false;
+    const TIFFDataType type = TIFFFieldDataType(field);
+    if (type == TIFF_ASCII)
+        return e.type == TIFF_ASCII && TIFFSetField(t, e.tag, e.text.c_str()) == 1;
+    const bool raw = type == TIFF_BYTE || type == TIFF_SBYTE || type == TIFF_UNDEFINED;
+    const uint32_t count = raw ? uint32_t(e.bytes.size()) : uint32_t(e.numbers.size());
+    if (count == 0 || (raw != (e.type == 1 || e.type == 6 || e.type == 7)))
+        return false;
+    const int size = TIFFFieldSetGetSize(field);
+    std::vector<uint8_t> values(size_t(count) * size_t(size > 0 ? size : 1));
+    for (uint32_t i = 0; i < count; ++i) {
+        uint8_t *to = values.data() + size_t(i) * size_t(size);
+        if (raw) {
+            *to = e.bytes[i];
+            continue;
+        }
+        const double n = e.numbers[i];
+        if (Floating(type) && size == 4) {
+            const float f = float(n);
+            std::memcpy(to, &f, 4);
+        } else if (Floating(type) && size == 8) {
+            std::memcpy(to, &n, 8);
+        } else if (size == 1) {
+            *to = uint8_t(int64_t(n));
+        } else if (size == 2) {
+            const uint16_t v = uint16_t(int64_t(n));
+            std::memcpy(to, &v, 2);
+        } else if (size == 4) {
+            const uint32_t v = uint32_t(int64_t(n));
+            std::memcpy(to, &v, 4);
+        } else if (size == 8) {
+            const uint64_t v = uint64_t(int64_t(n));
+            std::memcpy(to, &v, 8);
+        } else {
+            return false;
+        }
+    }
+    if (TIFFFieldPassCount(field)) {
+        if (TIFFFieldWriteCount(field) == TIFF_VARIABLE2)
+            return TIFFSetField(t, e.tag, count, values.data()) == 1;
+        return count <= 65535 && TIFFSetField(t, e.tag, int(count), values.data()) == 1;
+    }
+    const int writeCount = TIFFFieldWriteCount(field);
+    if (writeCount > 1)
+        return uint32_t(writeCount) == count && TIFFSetField(t, e.tag, values.data()) == 1;
+    if (writeCount != 1 || count != 1)
+        return false;
+    if (Floating(type))
+        return TIFFSetField(t, e.tag, e.numbers[0]) == 1;
+    if (size == 8)
+        return TIFFSetField(t, e.tag, uint64_t(int64_t(e.numbers[0]))) == 1;
+    if (size == 4)
+        return TIFFSetField(t, e.tag, uint32_t(int64_t(e.numbers[0]))) == 1;
+    return TIFFSetField(t, e.tag, int(raw ? e.bytes[0] : int64_t(e.numbers[0]))) == 1;
+}
+
+// Writes the EXIF block's EXIF directory as the file's first bytes after its
+// header, and leaves a fresh image directory current; *offset is where the
+// EXIF directory lies (0 when there is none), and *skipped counts the
+// entries libtiff does not know or that do not fit its definitions.
+bool WriteExifDirectory(TIFF *t, const std::vector<ExifEntry> &exif, uint64_t *offset, int *skipped)
+{
+    *offset = 0;
+    if (exif.empty())
+        return true;
+    if (TIFFCreateEXIFDirectory(t) != 0)
+        return false;
+    int set = 0;
+    for (const ExifEntry &e : exif)
+        SetEntry(t, e) ? ++set : ++*skipped;
+    bool ok = set == 0 || TIFFWriteCustomDirectory(t, offset);
+    TIFFFreeDirectory(t);
+    TIFFCreateDirectory(t);
+    return ok;
+}
+
 // The metadata the directory holds that the host carries into its outputs.
 void ReadMetadata(TIFF *tiff, ImageMetadata *m)
 {
@@ -455,15 +673,20 @@ void ReadMetadata(TIFF *tiff, ImageMetadata *m)
     uint16_t orientation = 0;
     if (TIFFGetField(tiff, TIFFTAG_ORIENTATION, &orientation) && orientation >= 1 && orientation <= 8)
         m->tiffOrientation = orientation;
-    toff_t exif = 0;
-    if (TIFFGetField(tiff, TIFFTAG_EXIFIFD, &exif) && exif != 0)
-        m->dropped.push_back("the TIFF file's EXIF directory (the host does not carry it from TIFF files)");
+    ReadExif(tiff, m);
 }
 
 // The metadata a TIFF file is written with; what it has no place for is
 // named in `dropped`.
-bool WriteMetadata(TIFF *t, const ImageMetadata &m, std::vector<std::string> *dropped)
+bool WriteMetadata(TIFF *t, const ImageMetadata &m, uint64_t exifOffset, const std::vector<ExifEntry> &first,
+                   std::vector<std::string> *dropped)
 {
+    if (exifOffset != 0 && !TIFFSetField(t, TIFFTAG_EXIFIFD, exifOffset))
+        return false;
+    for (const ExifEntry &e : first)
+        if (std::find(std::begin(kCameraTags), std::end(kCameraTags), e.tag) != std::end(kCameraTags) &&
+            e.type == TIFF_ASCII && !e.text.empty() && !TIFFSetField(t, e.tag, e.text.c_str()))
+            return false;
     if (!m.icc.empty() && !TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(m.icc.size()), m.icc.data()))
         return false;
     if (!m.xmp.empty() && !TIFFSetField(t, TIFFTAG_XMLPACKET, uint32_t(m.xmp.size()), m.xmp.data()))
@@ -478,8 +701,6 @@ bool WriteMetadata(TIFF *t, const ImageMetadata &m, std::vector<std::string> *dr
             return false;
     }
     if (dropped != nullptr) {
-        if (!m.exif.empty())
-            dropped->push_back("the EXIF data (the host does not write it into TIFF files; the orientation is kept)");
         for (const PngChunk &c : m.pngColour)
             if (c.type != "sRGB" || !m.icc.empty())
                 dropped->push_back("the PNG file's " + c.type + " chunk (a TIFF file has no place for it)");
@@ -655,6 +876,20 @@ bool WriteTiff(const Document &document, SeekableSink &file, std::string *error,
         if (!tiff)
             return fail("the TIFF encoder cannot start");
         TIFF *t = tiff.get();
+        // The EXIF directory goes first, before the image's own.
+        std::vector<ExifEntry> first, exif;
+        uint64_t exifOffset = 0;
+        if (metadata != nullptr && !metadata->exif.empty()) {
+            int skipped = 0;
+            if (!ReadExifEntries(metadata->exif.data(), metadata->exif.size(), &first, &exif)) {
+                if (dropped != nullptr)
+                    dropped->push_back("the EXIF data (its header or first directory is malformed)");
+            } else if (!WriteExifDirectory(t, exif, &exifOffset, &skipped)) {
+                return fail("the TIFF encoder refused the EXIF directory");
+            } else if (skipped != 0 && dropped != nullptr) {
+                dropped->push_back(std::to_string(skipped) + " EXIF tag(s) that a TIFF's EXIF directory does not define");
+            }
+        }
         // Strips of about 1 MB, a whole number of rows.
         const uint32_t rowsPerStrip =
             uint32_t(std::max<uint64_t>(1, std::min<uint64_t>(uint64_t(document.height), (1u << 20) / std::max<uint64_t>(rowBytes, 1))));
@@ -675,7 +910,7 @@ bool WriteTiff(const Document &document, SeekableSink &file, std::string *error,
         const uint16_t unassociated[1] = {EXTRASAMPLE_UNASSALPHA};
         if (alpha && !TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), unassociated))
             return fail("the TIFF encoder refused the image's description");
-        if (metadata != nullptr && !WriteMetadata(t, *metadata, dropped))
+        if (metadata != nullptr && !WriteMetadata(t, *metadata, exifOffset, first, dropped))
             return fail("the TIFF encoder refused the image's metadata");
         std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
         for (int32_t y = 0; y < document.height; ++y) {

@@ -367,19 +367,35 @@ TEST(TiffMetadata, ProfileXmpResolutionAndTheExifOrientationGoIntoATiff)
     std::string error;
     std::vector<std::string> dropped;
     ASSERT_TRUE(WriteTiff(Gradient(20, 10, 16), sink, &error, &m, &dropped)) << error;
-    ASSERT_EQ(dropped.size(), 1u);
-    EXPECT_NE(dropped[0].find("EXIF"), std::string::npos);
+    EXPECT_TRUE(dropped.empty()) << dropped[0];
     MemorySource source(sink.bytes.data(), sink.bytes.size());
     Document d;
     ImageMetadata back;
     ASSERT_EQ(ReadTiff(source, &d, &error, 30000, &back), ImageRead::Read) << error;
+    EXPECT_TRUE(back.dropped.empty());
+    EXPECT_EQ(d.PlaneCount(), 3);
+    // The camera in the first directory, the date in the EXIF one, no
+    // thumbnail.
+    std::vector<ExifEntry> first, exif;
+    ASSERT_TRUE(ReadExifEntries(back.exif.data(), back.exif.size(), &first, &exif));
+    EXPECT_FALSE(SummariseExif(back.exif.data(), back.exif.size()).hasThumbnail);
+    EXPECT_EQ(SummariseExif(back.exif.data(), back.exif.size()).orientation, 6);
+    std::string make, date;
+    for (const ExifEntry &e : first)
+        if (e.tag == 271)
+            make = e.text;
+    for (const ExifEntry &e : exif)
+        if (e.tag == 0x9003)
+            date = e.text;
+    EXPECT_EQ(make, "PhoneMaker");
+    EXPECT_EQ(date, "2026:06:01 12:00:00");
     EXPECT_EQ(back.icc, m.icc);
     EXPECT_EQ(back.xmp, m.xmp);
     EXPECT_EQ(back.tiffOrientation, 6);
     EXPECT_EQ(back.resolution.unit, Resolution::Unit::Inch);
     EXPECT_FLOAT_EQ(float(back.resolution.x), 300.0f);
 
-    // A TIFF's own orientation goes through a TIFF as it was.
+    // A TIFF's own orientation and EXIF go through a TIFF as they were.
     MemorySink second;
     ASSERT_TRUE(WriteTiff(d, second, &error, &back, &dropped)) << error;
     MemorySource again(second.bytes.data(), second.bytes.size());
@@ -387,6 +403,32 @@ TEST(TiffMetadata, ProfileXmpResolutionAndTheExifOrientationGoIntoATiff)
     ASSERT_EQ(ReadTiff(again, &d, &error, 30000, &third), ImageRead::Read) << error;
     EXPECT_EQ(third.tiffOrientation, 6);
     EXPECT_EQ(third.icc, m.icc);
+    EXPECT_EQ(third.exif, back.exif);
+}
+
+TEST(ExifBlock, EntriesReadAndBuiltAgainKeepTheirValues)
+{
+    std::vector<ExifEntry> first, exif;
+    const std::vector<uint8_t> big = exif_blocks::Builder(true).Build(true);
+    ASSERT_TRUE(ReadExifEntries(big.data(), big.size(), &first, &exif));
+    ExifEntry exposure;
+    exposure.tag = 0x829A;
+    exposure.type = 5;
+    exposure.count = 2;
+    exposure.numbers = {1.0 / 250, 4};
+    exif.push_back(exposure);
+    const std::vector<uint8_t> rebuilt = BuildExifBlock(first, exif);
+    std::vector<ExifEntry> first2, exif2;
+    ASSERT_TRUE(ReadExifEntries(rebuilt.data(), rebuilt.size(), &first2, &exif2));
+    ASSERT_EQ(first2.size(), 2u);  // the make and the orientation; the pointer is made again
+    EXPECT_EQ(first2[0].text, "PhoneMaker");
+    EXPECT_EQ(first2[1].numbers, std::vector<double>{6});
+    ASSERT_EQ(exif2.size(), 2u);
+    EXPECT_EQ(exif2[0].tag, 0x829A);
+    EXPECT_DOUBLE_EQ(exif2[0].numbers[0], 0.004);
+    EXPECT_DOUBLE_EQ(exif2[0].numbers[1], 4);
+    EXPECT_EQ(exif2[1].text, "2026:06:01 12:00:00");
+    EXPECT_FALSE(SummariseExif(rebuilt.data(), rebuilt.size()).bigEndian);
 }
 
 TEST(Resolution, PixelsAMetreBecomeWholeInchesWhereTheyAre)
