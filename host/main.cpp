@@ -17,14 +17,14 @@
 #include <cstring>
 #include <string>
 
-#include "host/DialogDriver.h"
-#include "host/FileJob.h"
-#include "host/FileSystem.h"
-#include "host/FilterHost.h"
-#include "host/FilterRegistry.h"
-#include "host/HostProfile.h"
-#include "host/ImageFile.h"
-#include "host/UmbroluxModule.h"
+#include "host/windows/DialogDriver.h"
+#include "host/files/FileJob.h"
+#include "host/files/FileSystem.h"
+#include "host/session/FilterHost.h"
+#include "host/umbrolux/FilterRegistry.h"
+#include "host/session/HostProfile.h"
+#include "host/files/ImageFile.h"
+#include "host/umbrolux/UmbroluxModule.h"
 #include "host/core/Parallel.h"
 #include "engine/Raster.h"
 

@@ -13,14 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "host/ChannelPorts.h"
-#include "host/HostProfile.h"
-#include "host/HostSuites.h"
-#include "host/ImportWatch.h"
-#include "host/ModuleCatalog.h"
-#include "host/PixelMapDrawing.h"
-#include "host/TileDelivery.h"
-#include "host/WindowDriver.h"
+#include "host/session/ChannelPorts.h"
+#include "host/session/HostProfile.h"
+#include "host/session/HostSuites.h"
+#include "host/watch/ImportWatch.h"
+#include "host/session/ModuleCatalog.h"
+#include "host/session/PixelMapDrawing.h"
+#include "host/session/TileDelivery.h"
+#include "host/windows/WindowDriver.h"
 #include "host/core/Document.h"
 #include "host/core/PixelMapImage.h"
 #include "plugin/HostInterface.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "host/FilterHost.h"
-#include "host/FileSystem.h"
+#include "host/session/FilterHost.h"
+#include "host/files/FileSystem.h"
 #include "host/core/Document.h"
 
 class FileJob {

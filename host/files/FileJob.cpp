@@ -1,4 +1,4 @@
-#include "host/FileJob.h"
+#include "host/files/FileJob.h"
 
 #include <windows.h>
 
@@ -8,7 +8,7 @@
 #include <set>
 #include <utility>
 
-#include "host/ImageFile.h"
+#include "host/files/ImageFile.h"
 #include "engine/Raster.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "host/FileSystem.h"
+#include "host/files/FileSystem.h"
 
 #include <shellapi.h>
 

@@ -1,10 +1,10 @@
-#include "host/FilterHost.h"
+#include "host/session/FilterHost.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "host/FileSystem.h"
+#include "host/files/FileSystem.h"
 
 
 namespace {
