@@ -7,6 +7,7 @@
 
 #include "host/commands/Options.h"
 #include "host/files/FileJob.h"
+#include "host/files/BatchNames.h"
 #include "host/session/FilterHost.h"
 
 namespace commands {

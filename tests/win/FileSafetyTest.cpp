@@ -5,6 +5,7 @@
 
 #include "TestHost.h"
 #include "host/files/FileJob.h"
+#include "host/files/BatchNames.h"
 #include "host/files/FileSystem.h"
 #include "host/umbrolux/FilterRegistry.h"
 #include "host/files/ImageFile.h"
