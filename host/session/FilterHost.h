@@ -3,7 +3,8 @@
 // The services the record and the suites offer are rooms of their own:
 // HostSuites (memory and the basic suite), ChannelPorts, TileDelivery,
 // PixelMapDrawing and ImportWatch; each serves its part of the record, as
-// the host profile (HostProfile) decides.
+// the host profile (HostProfile) decides. The record and the document
+// description for a document are built in FilterRecordBuilding.cpp.
 #pragma once
 
 #include <windows.h>
