@@ -16,10 +16,10 @@
 #include <utility>
 #include <vector>
 
-#include "host/DialogDriver.h"
-#include "host/FilterHost.h"
-#include "host/HostProfile.h"
-#include "host/ImageFile.h"
+#include "host/windows/DialogDriver.h"
+#include "host/session/FilterHost.h"
+#include "host/session/HostProfile.h"
+#include "host/files/ImageFile.h"
 #include "resources/ResourceIds.h"
 
 namespace {

@@ -14,9 +14,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/FilterHost.h"
-#include "host/ImageFile.h"
-#include "host/ProcessCensus.h"
+#include "host/session/FilterHost.h"
+#include "host/files/ImageFile.h"
+#include "host/watch/ProcessCensus.h"
 
 namespace {
 

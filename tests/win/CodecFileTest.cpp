@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "host/ImageFile.h"
+#include "host/files/ImageFile.h"
 #include "tests/common/TiffLayouts.h"
 #include "tests/win/TestHost.h"
 

@@ -11,9 +11,9 @@
 
 #include "RenderExpectation.h"
 #include "TestHost.h"
-#include "host/ImageFile.h"
-#include "host/DialogDriver.h"
-#include "host/FilterRegistry.h"
+#include "host/files/ImageFile.h"
+#include "host/windows/DialogDriver.h"
+#include "host/umbrolux/FilterRegistry.h"
 #include "resources/ResourceIds.h"
 
 namespace dd = dialog_driver;

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "TestHost.h"
-#include "host/FilterRegistry.h"
+#include "host/umbrolux/FilterRegistry.h"
 
 namespace {
 

@@ -4,10 +4,11 @@
 #include <algorithm>
 
 #include "TestHost.h"
-#include "host/FileJob.h"
-#include "host/FileSystem.h"
-#include "host/FilterRegistry.h"
-#include "host/ImageFile.h"
+#include "host/files/FileJob.h"
+#include "host/files/BatchNames.h"
+#include "host/files/FileSystem.h"
+#include "host/umbrolux/FilterRegistry.h"
+#include "host/files/ImageFile.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "TestHost.h"
-#include "host/HostProfile.h"
+#include "host/session/HostProfile.h"
 
 namespace {
 

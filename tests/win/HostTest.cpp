@@ -6,8 +6,8 @@
 #include <wincodec.h>
 
 #include "TestHost.h"
-#include "host/FilterRegistry.h"
-#include "host/ImageFile.h"
+#include "host/umbrolux/FilterRegistry.h"
+#include "host/files/ImageFile.h"
 #include "host/core/Parallel.h"
 #include "host/core/PngReader.h"
 #include "host/core/PngWriter.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "TestHost.h"
-#include "host/FilterRegistry.h"
+#include "host/umbrolux/FilterRegistry.h"
 #include "settings/RegistryKey.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "TestHost.h"
-#include "host/ImageFile.h"
+#include "host/files/ImageFile.h"
 #include "resources/ResourceIds.h"
 
 namespace {

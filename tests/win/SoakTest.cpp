@@ -7,9 +7,9 @@
 #include <windows.h>
 
 #include "TestHost.h"
-#include "host/DialogDriver.h"
-#include "host/FilterRegistry.h"
-#include "host/ProcessCensus.h"
+#include "host/windows/DialogDriver.h"
+#include "host/umbrolux/FilterRegistry.h"
+#include "host/watch/ProcessCensus.h"
 #include "resources/ResourceIds.h"
 
 namespace dd = dialog_driver;

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "host/DialogDriver.h"
-#include "host/FileSystem.h"
+#include "host/windows/DialogDriver.h"
+#include "host/files/FileSystem.h"
 
 std::string BesideTests(const std::string &name)
 {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/FilterHost.h"
+#include "host/session/FilterHost.h"
 
 // A file that the build puts beside the test program.
 std::string BesideTests(const std::string &name);

@@ -10,10 +10,10 @@
 
 #include "RenderExpectation.h"
 #include "TestHost.h"
-#include "host/DialogDriver.h"
-#include "host/FilterRegistry.h"
-#include "host/HostProfile.h"
-#include "host/ImageFile.h"
+#include "host/windows/DialogDriver.h"
+#include "host/umbrolux/FilterRegistry.h"
+#include "host/session/HostProfile.h"
+#include "host/files/ImageFile.h"
 #include "resources/ResourceIds.h"
 #include "ui/PreviewTransparency.h"
 

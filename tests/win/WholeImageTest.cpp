@@ -5,7 +5,7 @@
 
 #include "TestHost.h"
 #include "engine/FilterSettings.h"
-#include "host/FilterRegistry.h"
+#include "host/umbrolux/FilterRegistry.h"
 #include "engine/ChannelFilters.h"
 #include "RenderExpectation.h"
 #include "tests/common/ToneFormula.h"

@@ -1,4 +1,4 @@
-#include "host/DialogDriver.h"
+#include "host/windows/DialogDriver.h"
 
 #include <commctrl.h>
 

@@ -1,11 +1,11 @@
-#include "host/TileDelivery.h"
+#include "host/session/TileDelivery.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "host/FilterHost.h"
+#include "host/session/FilterHost.h"
 
 namespace {
 

@@ -1,9 +1,10 @@
-#include "host/FileSystem.h"
+#include "host/files/FileSystem.h"
 
 #include <shellapi.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cctype>
 #include <cstdlib>
 
 namespace files {
@@ -463,6 +464,46 @@ void Print(FILE *stream, const std::string &text)
         return;
     }
     std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+namespace {
+
+std::string Lower(std::string text)
+{
+    for (char &ch : text)
+        ch = char(std::tolower(static_cast<unsigned char>(ch)));
+    return text;
+}
+
+} // namespace
+
+std::string LowerExtension(const std::string &path)
+{
+    const size_t slash = path.find_last_of("\\/");
+    const size_t dot = path.find_last_of('.');
+    return dot == std::string::npos || (slash != std::string::npos && dot < slash) ? "" : Lower(path.substr(dot));
+}
+
+// A name as a key: the full path, folded to lower case, so that two
+// spellings of a file that does not exist yet compare equal.
+std::string Key(const std::string &path)
+{
+    std::wstring wide = files::SystemPath(path);
+    if (!wide.empty())
+        CharLowerBuffW(&wide[0], DWORD(wide.size()));
+    return files::Utf8(wide);
+}
+
+// A folder and a name in it.
+std::string Join(const std::string &folder, const std::string &name)
+{
+    std::string joined = folder;
+    while (joined.size() > 1 && (joined.back() == '\\' || joined.back() == '/') &&
+           !(joined.size() == 3 && joined[1] == ':'))
+        joined.pop_back();
+    if (joined.empty() || (joined.back() != '\\' && joined.back() != '/'))
+        joined += "\\";
+    return joined + name;
 }
 
 } // namespace files

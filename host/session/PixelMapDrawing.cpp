@@ -1,8 +1,8 @@
-#include "host/PixelMapDrawing.h"
+#include "host/session/PixelMapDrawing.h"
 
 #include <vector>
 
-#include "host/FilterHost.h"
+#include "host/session/FilterHost.h"
 
 namespace {
 

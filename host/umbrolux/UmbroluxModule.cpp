@@ -1,4 +1,4 @@
-#include "host/UmbroluxModule.h"
+#include "host/umbrolux/UmbroluxModule.h"
 
 #include "resources/ResourceIds.h"
 

@@ -1,14 +1,15 @@
 // One image file through the filter, the same way for `run` and for each file
 // of a `batch`: its output checked before any work, the file loaded, the
 // filter run over it and its outcome decided, and the result written only
-// for a completed run, atomically. With the rules for a batch's file names.
+// for a completed run, atomically. The rules for a batch's file names are in
+// BatchNames.h.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "host/FilterHost.h"
-#include "host/FileSystem.h"
+#include "host/session/FilterHost.h"
+#include "host/files/FileSystem.h"
 #include "host/core/Document.h"
 #include "host/core/Metadata.h"
 
@@ -80,20 +81,3 @@ std::string ResultWords(int16_t result);
 // ".NAME.PID.filterhost-partial", which no image extension ends, so that
 // nothing takes it as an input.
 std::string TemporaryName(const std::string &out);
-
-// The image files of a folder, in name order, without the temporary files
-// of runs that were killed while writing; a file as it is.
-std::vector<std::string> ExpandInputs(const std::vector<std::string> &inputs);
-
-// Each input's output in the folder: its own name, in its own format unless
-// `format` (".png", ".tif" or ".jpg") says another, or,
-// when that name is an input of the batch (by identity), an earlier file's
-// output, a read-only file, a folder or, unless `overwrite`, any existing
-// file, the name with -1, -2, ... before the extension; `note` then says
-// why. No output is ever an input, and no two inputs share an output.
-struct OutputName {
-    std::string path;
-    std::string note;  // "x.png exists", "x.png is an input", ...; empty when the name is the file's own
-};
-std::vector<OutputName> OutputNames(const std::vector<std::string> &files, const std::string &outDir,
-                                    bool overwrite = false, const std::string &format = "");

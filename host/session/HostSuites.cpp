@@ -1,12 +1,12 @@
-#include "host/HostSuites.h"
+#include "host/session/HostSuites.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-#include "host/FilterHost.h"
-#include "host/ChannelPorts.h"
+#include "host/session/FilterHost.h"
+#include "host/session/ChannelPorts.h"
 
 namespace {
 

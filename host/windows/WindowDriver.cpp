@@ -1,4 +1,4 @@
-#include "host/WindowDriver.h"
+#include "host/windows/WindowDriver.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "host/ProcessCensus.h"
+#include "host/watch/ProcessCensus.h"
 
 #include <windows.h>
 #include <tlhelp32.h>

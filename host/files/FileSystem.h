@@ -33,6 +33,14 @@ std::string FolderOf(const std::string &path);
 // The last part of a path.
 std::string NameOf(const std::string &path);
 
+// The extension of a path, with its dot, in lower case ("" when it has none).
+std::string LowerExtension(const std::string &path);
+// A name as a key: the full path, folded to lower case, so that two
+// spellings of a file that does not exist yet compare equal.
+std::string Key(const std::string &path);
+// A folder and a name in it.
+std::string Join(const std::string &folder, const std::string &name);
+
 // What the system says a file is: its volume and its index on that volume,
 // through whichever name, link or prefix it is reached.
 struct Identity {

@@ -1,4 +1,4 @@
-#include "host/HostProfile.h"
+#include "host/session/HostProfile.h"
 
 namespace {
 

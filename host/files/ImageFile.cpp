@@ -1,4 +1,4 @@
-#include "host/ImageFile.h"
+#include "host/files/ImageFile.h"
 
 #include <windows.h>
 #include <wincodec.h>
@@ -13,7 +13,7 @@
 #include "host/core/PngReader.h"
 #include "host/core/Parallel.h"
 #include "host/core/PngWriter.h"
-#include "host/FileSystem.h"
+#include "host/files/FileSystem.h"
 #include "host/core/TiffCodec.h"
 
 namespace {

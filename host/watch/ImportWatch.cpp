@@ -1,12 +1,12 @@
-#include "host/ImportWatch.h"
+#include "host/watch/ImportWatch.h"
 
 #include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "host/FilterHost.h"
-#include "host/ImportPatch.h"
+#include "host/session/FilterHost.h"
+#include "host/watch/ImportPatch.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // The channel-ports suite: transfers between ports and the plug-in's memory,
 // scaled reads, and the host's named filters, with the faults that tests ask
 // for.
-#include "host/ChannelPorts.h"
+#include "host/session/ChannelPorts.h"
 
 #include <algorithm>
 #include <functional>
 
-#include "host/FilterHost.h"
+#include "host/session/FilterHost.h"
 #include "host/core/Parallel.h"
 #include "engine/ChannelFilters.h"
 

@@ -3,7 +3,8 @@
 // The services the record and the suites offer are rooms of their own:
 // HostSuites (memory and the basic suite), ChannelPorts, TileDelivery,
 // PixelMapDrawing and ImportWatch; each serves its part of the record, as
-// the host profile (HostProfile) decides.
+// the host profile (HostProfile) decides. The record and the document
+// description for a document are built in FilterRecordBuilding.cpp.
 #pragma once
 
 #include <windows.h>
@@ -13,14 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "host/ChannelPorts.h"
-#include "host/HostProfile.h"
-#include "host/HostSuites.h"
-#include "host/ImportWatch.h"
-#include "host/ModuleCatalog.h"
-#include "host/PixelMapDrawing.h"
-#include "host/TileDelivery.h"
-#include "host/WindowDriver.h"
+#include "host/session/ChannelPorts.h"
+#include "host/session/HostProfile.h"
+#include "host/session/HostSuites.h"
+#include "host/watch/ImportWatch.h"
+#include "host/session/ModuleCatalog.h"
+#include "host/session/PixelMapDrawing.h"
+#include "host/session/TileDelivery.h"
+#include "host/windows/WindowDriver.h"
 #include "host/core/Document.h"
 #include "host/core/PixelMapImage.h"
 #include "plugin/HostInterface.h"

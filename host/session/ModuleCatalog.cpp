@@ -1,4 +1,4 @@
-#include "host/ModuleCatalog.h"
+#include "host/session/ModuleCatalog.h"
 
 namespace {
 

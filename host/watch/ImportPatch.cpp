@@ -1,4 +1,4 @@
-#include "host/ImportPatch.h"
+#include "host/watch/ImportPatch.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,8 +1,8 @@
-#include "host/FilterRegistry.h"
+#include "host/umbrolux/FilterRegistry.h"
 
 #include <cstring>
 
-#include "host/UmbroluxModule.h"
+#include "host/umbrolux/UmbroluxModule.h"
 
 const char *const kFilterRegistryPath = umbrolux::kRegistryPath;
 
