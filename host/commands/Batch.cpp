@@ -35,6 +35,7 @@ FileEnd BatchFile(FilterHost &host, const RunOptions &o, const std::string &file
     try {
         std::string error;
         FileJob job(file, out, "", o.overwrite ? FileJob::Replacing::Overwrite : FileJob::Replacing::Nothing);
+        job.jpegQuality = o.jpegQuality;
         FileJob::Outcome outcome = FileJob::Outcome::Pending;
         const bool done = job.Check(&error) && job.Load(&error) &&
                           (outcome = job.Filter(host, &error)) == FileJob::Outcome::Completed && job.Write(&error);
@@ -49,6 +50,8 @@ FileEnd BatchFile(FilterHost &host, const RunOptions &o, const std::string &file
             *line = text + job.Out();
             std::snprintf(text, sizeof text, " (%.2f s)", FilterHost::Now() - started);
             *line += text;
+            if (!job.DroppedWords().empty())
+                *line += "; " + job.DroppedWords();
             return FileEnd::Filtered;
         }
         if (outcome == FileJob::Outcome::Cancelled) {
@@ -99,7 +102,7 @@ int Batch(const RunOptions &o)
     const double started = FilterHost::Now();
     int filtered = 0, failed = 0;
     bool dialogShown = false, cancelled = false;
-    const std::vector<OutputName> outputs = OutputNames(files, outDir, o.overwrite);
+    const std::vector<OutputName> outputs = OutputNames(files, outDir, o.overwrite, o.format);
     size_t index = 0;
     // Here, one after another: every file with one job; with more, the files
     // up to the first dialog when the person chooses the values in it.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "host/commands/Output.h"
@@ -143,6 +144,8 @@ void BatchInProcesses(const RunOptions &o, const std::vector<std::string> &files
     commandLine += o.hasSet && !o.setSpec.empty() ? " --set " + Quoted(o.setSpec) : " --ok";
     commandLine += " --tile " + std::to_string(o.tileWidth) + "x" + std::to_string(o.tileHeight);
     commandLine += std::string(" --host ") + HostProfileName(o.profile);
+    if (o.jpegQuality != 0)
+        commandLine += " --quality " + std::to_string(o.jpegQuality);
     // The processors are shared among the workers.
     commandLine += " --threads " + std::to_string(std::max(1, o.threads / std::max(1, o.jobs)));
     std::mutex lock;
@@ -178,9 +181,21 @@ void BatchInProcesses(const RunOptions &o, const std::vector<std::string> &files
                 ++*failed;
         }
     };
+    // Each worker process is watched by a thread of its own; a thread that
+    // cannot be started leaves its files to the others (all the files to
+    // this one when none could be), and the batch says so.
     std::vector<std::thread> threads;
-    for (int i = 0; i < o.jobs && first + size_t(i) < files.size(); ++i)
-        threads.emplace_back(work);
+    for (int i = 0; i < o.jobs && first + size_t(i) < files.size(); ++i) {
+        try {
+            threads.emplace_back(work);
+        } catch (const std::system_error &e) {
+            Say(stderr, "filterhost: the batch goes on with %zu worker process(es): another cannot be watched (%s)\n",
+                std::max<size_t>(threads.size(), 1), e.what());
+            break;
+        }
+    }
+    if (threads.empty())
+        work();
     for (std::thread &t : threads)
         t.join();
 }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "host/commands/Options.h"
 #include "host/commands/Output.h"
@@ -31,7 +32,8 @@ int ConvertImage(int argc, char **argv)
         Say(stderr, "filterhost: the output %s would replace the input %s (it is the same file)\n", argv[3], argv[2]);
         return 2;
     }
-    if (!LoadImageFile(argv[2], &document, &error)) {
+    ImageMetadata metadata;
+    if (!LoadImageFile(argv[2], &document, &error, &metadata)) {
         Say(stderr, "filterhost: %s\n", error.c_str());
         return 2;
     }
@@ -45,10 +47,19 @@ int ConvertImage(int argc, char **argv)
         else
             document.mode = depth == 16 ? plugInModeGray16 : plugInModeGrayScale;
     }
-    if (!SaveImageFile(argv[3], document, &error)) {
+    ImageWriteOptions options;
+    options.metadata = &metadata;
+    std::vector<std::string> dropped = metadata.dropped;
+    if (!SaveImageFile(argv[3], document, &error, options, &dropped)) {
         Say(stderr, "filterhost: %s\n", error.c_str());
         return 2;
     }
+    std::string words;
+    for (const std::string &d : dropped)
+        if (words.find(d) == std::string::npos)
+            words += (words.empty() ? "Not kept: " : "; ") + d;
+    if (!words.empty())
+        Say(stdout, "%s.\n", words.c_str());
     return 0;
 }
 

@@ -18,13 +18,21 @@ void Usage()
                  "  filterhost about MODULE\n"
                  "  filterhost run MODULE IMAGE [OUT] [--set bias=B,gamma=G,contrast=C | --ok] [--screenshot PNG]\n"
                  "                 [--mask-view PNG] [--bias B] [--gamma G] [--contrast C] [--tile WxH]\n"
-                 "                 [--selection MASK] [--host PROFILE] [--threads N]\n"
+                 "                 [--selection MASK] [--host PROFILE] [--threads N] [--quality N]\n"
                  "  filterhost batch MODULE OUTDIR FILE-OR-FOLDER... [--set ... | --ok] [--bias B] [--gamma G]\n"
                  "                 [--contrast C] [--tile WxH] [--jobs N] [--overwrite] [--host PROFILE] [--threads N]\n"
+                 "                 [--format png|tif|jpg] [--quality N]\n"
                  "  filterhost serve MODULE [--set ... | --ok] [--bias B] [--gamma G] [--contrast C] [--tile WxH]\n"
-                 "                 [--host PROFILE] [--threads N]\n"
+                 "                 [--host PROFILE] [--threads N] [--quality N]\n"
                  "  filterhost convert IMAGE OUT [--depth 8|16]\n"
-                 "IMAGE and OUT are PNG or TIFF files, 8 or 16 bits per sample. --set types the\n"
+                 "IMAGE and OUT are PNG, TIFF or JPEG files, 8 or 16 bits per sample (JPEG 8: a\n"
+                 "16-bit image written as JPEG is rounded). The output keeps the input's colour\n"
+                 "profile, EXIF (its orientation as it was; the thumbnail dropped), XMP, text,\n"
+                 "resolution and alpha as far as its format holds them; the run's line names what\n"
+                 "it could not keep. A JPEG is written at the input JPEG's quality and chroma\n"
+                 "subsampling, other inputs at quality 95 unsubsampled, unless --quality N (1 to\n"
+                 "100) says otherwise. batch writes each output in its input's format unless\n"
+                 "--format says another. --set types the\n"
                  "values into the filter's dialog and presses OK; --ok presses OK on the values\n"
                  "shown; without either the dialog waits for you. --screenshot saves the dialog\n"
                  "(in its Result view), --mask-view the preview's Mask view. --bias, --gamma and\n"
@@ -119,6 +127,24 @@ bool ParseRun(int argc, char **argv, RunOptions *o)
             if (end == argv[i] || *end != '\0' || threads < 1 || threads > 64)
                 return false;
             o->threads = int(threads);
+        } else if (a == "--quality" && hasValue) {
+            char *end = nullptr;
+            const long quality = std::strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end != '\0' || quality < 1 || quality > 100) {
+                o->error = std::string("--quality takes a number from 1 to 100, not \"") + argv[i] + "\"";
+                return false;
+            }
+            o->jpegQuality = int(quality);
+        } else if (a == "--format" && hasValue) {
+            const std::string format = argv[++i];
+            if (format == "png" || format == "tif" || format == "jpg")
+                o->format = "." + format;
+            else if (format == "tiff" || format == "jpeg")
+                o->format = format == "tiff" ? ".tif" : ".jpg";
+            else {
+                o->error = "--format takes png, tif or jpg, not \"" + format + "\"";
+                return false;
+            }
         } else if (a == "--ok")
             o->hasSet = true;
         else if (a == "--overwrite")

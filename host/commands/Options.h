@@ -31,6 +31,8 @@ struct RunOptions {
     std::vector<std::pair<const umbrolux::ToneControl *, float>> lastValues;
     int32_t tileWidth = 256, tileHeight = 256;
     HostProfile profile = HostProfile::Full;  // --host
+    std::string format;  // --format: a batch's outputs' extension (".png", ".tif", ".jpg"); empty: each input's own
+    int jpegQuality = 0;  // --quality: JPEG outputs' quality, 1..100; 0: the input JPEG's own
     std::string error;  // why the options were refused, when a generic line would not say
 };
 

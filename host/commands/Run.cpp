@@ -73,6 +73,7 @@ int Run(const RunOptions &o)
 {
     const double started = FilterHost::Now();
     FileJob job(o.image, o.out, o.selection);
+    job.jpegQuality = o.jpegQuality;
     std::string error;
     // Everything that can be known before the work is checked first: the
     // dialog's pictures replace no input either.
@@ -150,6 +151,11 @@ int Run(const RunOptions &o)
             return 2;
         }
         Say(stdout, "Wrote %s\n", o.out.c_str());
+        if (!job.DroppedWords().empty()) {
+            std::string words = job.DroppedWords();
+            words[0] = 'N';
+            Say(stdout, "%s.\n", words.c_str());
+        }
     }
     const FilterHost::Timing &t = host.timing;
     const double total = FilterHost::Now() - started;

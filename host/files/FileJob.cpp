@@ -205,6 +205,15 @@ bool FileJob::Write(std::string *why)
     return true;
 }
 
+std::string FileJob::DroppedWords() const
+{
+    std::string words;
+    for (const std::string &d : dropped_)
+        if (words.find(d) == std::string::npos)
+            words += (words.empty() ? "not kept: " : "; ") + d;
+    return words;
+}
+
 std::string TemporaryName(const std::string &out)
 {
     return Join(files::FolderOf(out),

@@ -60,6 +60,8 @@ public:
     // What of the input the output could not keep, and why: what could not
     // be read, then what the output's format has no place for.
     const std::vector<std::string> &Dropped() const { return dropped_; }
+    // The same in one phrase, "not kept: A; B", or empty when all was kept.
+    std::string DroppedWords() const;
     double decodeSeconds = 0, encodeSeconds = 0;
     // A JPEG output's quality, 1..100; 0 keeps the input JPEG's own.
     int jpegQuality = 0;
