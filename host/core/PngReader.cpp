@@ -336,10 +336,10 @@ bool ReadPieces(const uint8_t *index, uint32_t indexLength, uint64_t dataBytes, 
     });
     if (failed)
         return false;
-    uLong adler = adlers[0];
+    uint32_t adler = uint32_t(adlers[0]);
     for (uint32_t i = 1; i < count; ++i)
-        adler = adler32_combine(adler, adlers[i], z_off_t(uint64_t(rows[i + 1] - rows[i]) * stride));
-    return Be32(stream.data() + offsets[count]) == uint32_t(adler);
+        adler = CombineAdler(adler, uint32_t(adlers[i]), uint64_t(rows[i + 1] - rows[i]) * uint64_t(stride));
+    return Be32(stream.data() + offsets[count]) == adler;
 }
 
 } // namespace
