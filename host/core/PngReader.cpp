@@ -292,18 +292,24 @@ bool ReadPieces(const uint8_t *index, uint32_t indexLength, uint64_t dataBytes, 
         size_t filled = 0;
         uLong adler = adler32(0L, Z_NULL, 0);
         int answer = Z_OK;
+        // Where the last inflate that moved left the stream (z.data_type):
+        // a call that can do nothing (Z_BUF_ERROR) forgets that it stood
+        // between two blocks.
+        int where = 0;
         while (!failed) {
             z.next_out = strip.data() + filled;
             z.avail_out = uInt(strip.size() - filled);
             answer = inflate(&z, Z_NO_FLUSH);
             if (answer != Z_OK && answer != Z_STREAM_END && answer != Z_BUF_ERROR)
                 break;
+            if (answer != Z_BUF_ERROR)
+                where = z.data_type;
             const bool roomLeft = z.avail_out != 0;  // else more may be waiting inside zlib
             const size_t got = strip.size() - z.avail_out;
             adler = adler32(adler, strip.data() + filled, uInt(got - filled));
             filled = got;
             const size_t whole = filled / stride;
-            if (y + whole > rows[i + 1])
+            if (uint64_t(y) + whole > rows[i + 1])
                 break;
             for (size_t r = 0; r < whole; ++r, ++y) {
                 uint8_t *row = strip.data() + r * stride;
@@ -328,7 +334,7 @@ bool ReadPieces(const uint8_t *index, uint32_t indexLength, uint64_t dataBytes, 
                 break;
         }
         const bool last = i + 1 == count;
-        const bool atBoundary = (z.data_type & 128) != 0 && (z.data_type & 7) == 0 && (z.data_type & 64) == 0;
+        const bool atBoundary = (where & 128) != 0 && (where & 7) == 0 && (where & 64) == 0;
         if (failed || y != rows[i + 1] || filled != 0 || z.avail_in != 0 ||
             (last ? answer != Z_STREAM_END : answer == Z_STREAM_END || !atBoundary))
             failed = true;
@@ -350,8 +356,12 @@ bool LooksLikePng(const uint8_t *bytes, size_t size)
 }
 
 PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::string *error, uint32_t maxSide,
-                int threads)
+                int threads, PngReadWay *way)
 {
+    PngReadWay taken = PngReadWay::OneThread;
+    if (way == nullptr)
+        way = &taken;
+    *way = PngReadWay::OneThread;
     if (!LooksLikePng(bytes, size))
         return PngRead::NotPng;
     // The header comes first.
@@ -471,8 +481,10 @@ PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::stri
     // gives the answers of a file without the list.
     if (threads > 1 && index != nullptr) {
         const size_t start = at;
-        if (ReadPieces(index, indexLength, dataBytes, stride, height, threads, walk, *document, bpp))
+        if (ReadPieces(index, indexLength, dataBytes, stride, height, threads, walk, *document, bpp)) {
+            *way = PngReadWay::Pieces;
             return PngRead::Read;
+        }
         // What the pieces' walk found is not the file's answer: the reading
         // that follows gives that.
         at = start;
@@ -481,12 +493,14 @@ PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::stri
             error->clear();
     }
 
-    if (threads > 1 && uint64_t(height) * stride > 2 * batch.size())
+    if (threads > 1 && uint64_t(height) * stride > 2 * batch.size()) {
+        *way = PngReadWay::Overlapped;
         return ReadOverlapped(z, batchRows * stride, stride, height, walk, ended, error,
                               [&](const uint8_t *row, uint32_t at) { StoreRow(*document, row + 1, at, bpp); },
                               [&](uint8_t *row, const uint8_t *previous) {
                                   return Unfilter(row[0], row + 1, previous + 1, rowBytes, bpp);
                               });
+    }
 
     return walk(
         [&](const uint8_t *data, uint32_t length) {
