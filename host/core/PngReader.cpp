@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -103,10 +104,11 @@ void StoreRow(Document &document, const uint8_t *row, uint32_t y, size_t bpp)
 // while another thread, a strip or more behind, undoes the rows' filters
 // and stores them. The answers are those of reading on one thread: the
 // rows are checked in the file's order, and a row the other thread refuses
-// comes before anything this one finds further on.
+// comes before anything this one finds further on. When the second thread
+// cannot be started, *started is false and nothing has been read.
 template <typename Walk, typename Store, typename UnfilterRow>
 PngRead ReadOverlapped(z_stream &z, size_t stripBytes, size_t stride, uint32_t height, Walk &walk, bool &ended,
-                       std::string *error, const Store &store, const UnfilterRow &unfilter)
+                       std::string *error, const Store &store, const UnfilterRow &unfilter, bool *started)
 {
     const size_t kStrips = 4;
     std::vector<std::vector<uint8_t>> ring(kStrips, std::vector<uint8_t>(stripBytes));
@@ -117,7 +119,7 @@ PngRead ReadOverlapped(z_stream &z, size_t stripBytes, size_t stride, uint32_t h
     bool finished = false, refused = false;
 
     std::vector<uint8_t> above(stride, 0);  // the row above the strip's first, unfiltered
-    std::thread storer([&]() {
+    auto storing = [&]() {
         uint32_t y = 0;
         for (;;) {
             size_t rows = 0;
@@ -146,7 +148,15 @@ PngRead ReadOverlapped(z_stream &z, size_t stripBytes, size_t stride, uint32_t h
             ++consumed;
             changed.notify_all();
         }
-    });
+    };
+    std::thread storer;
+    try {
+        storer = parallel::StartThread(storing);
+    } catch (const std::system_error &) {
+        *started = false;
+        return PngRead::Read;
+    }
+    *started = true;
     // Should this thread leave by an exception, the storer is still told to
     // end and waited for.
     struct Ending {
@@ -494,12 +504,19 @@ PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::stri
     }
 
     if (threads > 1 && uint64_t(height) * stride > 2 * batch.size()) {
-        *way = PngReadWay::Overlapped;
-        return ReadOverlapped(z, batchRows * stride, stride, height, walk, ended, error,
-                              [&](const uint8_t *row, uint32_t at) { StoreRow(*document, row + 1, at, bpp); },
-                              [&](uint8_t *row, const uint8_t *previous) {
-                                  return Unfilter(row[0], row + 1, previous + 1, rowBytes, bpp);
-                              });
+        bool started = false;
+        const PngRead answer =
+            ReadOverlapped(z, batchRows * stride, stride, height, walk, ended, error,
+                           [&](const uint8_t *row, uint32_t at) { StoreRow(*document, row + 1, at, bpp); },
+                           [&](uint8_t *row, const uint8_t *previous) {
+                               return Unfilter(row[0], row + 1, previous + 1, rowBytes, bpp);
+                           },
+                           &started);
+        if (started) {
+            *way = PngReadWay::Overlapped;
+            return answer;
+        }
+        // No second thread: all of it on this one, as below.
     }
 
     return walk(

@@ -26,7 +26,8 @@ bool LooksLikePng(const uint8_t *bytes, size_t size);
 // `maxSide` bounds each side of the image. With more than one thread, a
 // large image's rows are unfiltered and stored on a second thread while
 // this one inflates the next ones; the answers are the same.
-// `*way`, when given, says how the image data was read.
+// When no thread can be started, everything is read on this one. `*way`,
+// when given, says how the image data was read.
 enum class PngReadWay {
     OneThread,   // inflated, unfiltered and stored on this thread
     Overlapped,  // inflated here, unfiltered and stored on a second thread

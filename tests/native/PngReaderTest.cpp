@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/core/Parallel.h"
 #include "host/core/PngReader.h"
 #include "host/core/PngWriter.h"
 
@@ -450,4 +451,43 @@ TEST(PngReader, AListWithNumbersOutOfRangeIsPassedOver)
                 << "field " << field << " = " << value << ": " << error;
             EXPECT_EQ(back.planes, d.planes) << "field " << field << " = " << value;
         }
+}
+
+namespace {
+
+// While it lives, no thread can be started.
+struct NoThreads {
+    NoThreads() { parallel::RefuseThreadsForTesting(true); }
+    ~NoThreads() { parallel::RefuseThreadsForTesting(false); }
+};
+
+} // namespace
+
+// When the system gives no thread, reading on several threads reads on this
+// one: a large file as one stream, and a file in pieces piece after piece,
+// with the answers of reading on one thread, damaged files included.
+TEST(PngReader, ReadsOnThisThreadWhenNoOtherCanStart)
+{
+    Document d = MakeDocument(700, 1500, 3, 8, plugInModeRGBColor);
+    FillTestPattern(&d, 6);
+    const std::vector<uint8_t> plain = WrittenInPieces(d, 1, 1), pieces = WrittenInPieces(d, 3, 1);
+    const auto chunks = ChunkData(plain);
+    const std::vector<uint8_t> damaged = Altered(plain, chunks[1].first + chunks[1].second / 2, 0x10);
+    for (const std::vector<uint8_t> *read : {&plain, &pieces, &damaged}) {
+        const std::vector<uint8_t> &file = *read;
+        Document one, many;
+        std::string oneError, manyError;
+        PngReadWay way = PngReadWay::Overlapped, expectedWay = PngReadWay::Overlapped;
+        const PngRead expected = ReadPng(file.data(), file.size(), &one, &oneError, 30000, 2, &expectedWay);
+        NoThreads noThreads;
+        EXPECT_EQ(ReadPng(file.data(), file.size(), &many, &manyError, 30000, 2, &way), expected);
+        EXPECT_EQ(manyError, oneError);
+        EXPECT_EQ(many.planes, one.planes);
+        EXPECT_EQ(way, read == &pieces ? PngReadWay::Pieces : PngReadWay::OneThread);
+        EXPECT_NE(expectedWay, PngReadWay::OneThread);  // with threads, another way
+    }
+    Document back;
+    std::string error;
+    ASSERT_EQ(ReadPng(plain.data(), plain.size(), &back, &error, 30000, 2), PngRead::Read);
+    EXPECT_EQ(back.planes, d.planes);
 }
