@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -12,6 +13,7 @@ namespace parallel {
 namespace {
 
 std::atomic<int> gThreads{1};
+std::atomic<bool> gRefuseThreads{false};
 
 // Threads kept for the whole process, waiting for work: the host shares
 // hundreds of small calls a run (a blur of one tile takes a fraction of a
@@ -38,7 +40,8 @@ public:
         try {
             while (int(threads_) < others) {
                 // It serves the call about to be handed out, too.
-                std::thread(&Pool::Serve, this, generation_).detach();
+                const uint64_t seen = generation_;
+                StartThread([this, seen] { Serve(seen); }).detach();
                 ++threads_;
             }
         } catch (...) {
@@ -138,6 +141,19 @@ private:
 };
 
 } // namespace
+
+std::thread StartThread(std::function<void()> body)
+{
+    if (gRefuseThreads)
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                "no thread can be started");
+    return std::thread(std::move(body));
+}
+
+void RefuseThreadsForTesting(bool refuse)
+{
+    gRefuseThreads = refuse;
+}
 
 int ProcessorCount()
 {

@@ -8,8 +8,18 @@
 
 #include <cstdint>
 #include <functional>
+#include <thread>
 
 namespace parallel {
+
+// Starts a thread running `body`, as std::thread does: throws
+// std::system_error when the system cannot start one. Every thread the host
+// starts for its own work comes from here.
+std::thread StartThread(std::function<void()> body);
+
+// For tests: while set, StartThread throws as when the system has no thread
+// to give, so that the callers' way without threads can be checked.
+void RefuseThreadsForTesting(bool refuse);
 
 // The number of processors the system reports (at least 1).
 int ProcessorCount();

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -103,10 +104,11 @@ void StoreRow(Document &document, const uint8_t *row, uint32_t y, size_t bpp)
 // while another thread, a strip or more behind, undoes the rows' filters
 // and stores them. The answers are those of reading on one thread: the
 // rows are checked in the file's order, and a row the other thread refuses
-// comes before anything this one finds further on.
+// comes before anything this one finds further on. When the second thread
+// cannot be started, *started is false and nothing has been read.
 template <typename Walk, typename Store, typename UnfilterRow>
 PngRead ReadOverlapped(z_stream &z, size_t stripBytes, size_t stride, uint32_t height, Walk &walk, bool &ended,
-                       std::string *error, const Store &store, const UnfilterRow &unfilter)
+                       std::string *error, const Store &store, const UnfilterRow &unfilter, bool *started)
 {
     const size_t kStrips = 4;
     std::vector<std::vector<uint8_t>> ring(kStrips, std::vector<uint8_t>(stripBytes));
@@ -117,7 +119,7 @@ PngRead ReadOverlapped(z_stream &z, size_t stripBytes, size_t stride, uint32_t h
     bool finished = false, refused = false;
 
     std::vector<uint8_t> above(stride, 0);  // the row above the strip's first, unfiltered
-    std::thread storer([&]() {
+    auto storing = [&]() {
         uint32_t y = 0;
         for (;;) {
             size_t rows = 0;
@@ -146,7 +148,15 @@ PngRead ReadOverlapped(z_stream &z, size_t stripBytes, size_t stride, uint32_t h
             ++consumed;
             changed.notify_all();
         }
-    });
+    };
+    std::thread storer;
+    try {
+        storer = parallel::StartThread(storing);
+    } catch (const std::system_error &) {
+        *started = false;
+        return PngRead::Read;
+    }
+    *started = true;
     // Should this thread leave by an exception, the storer is still told to
     // end and waited for.
     struct Ending {
@@ -292,18 +302,24 @@ bool ReadPieces(const uint8_t *index, uint32_t indexLength, uint64_t dataBytes, 
         size_t filled = 0;
         uLong adler = adler32(0L, Z_NULL, 0);
         int answer = Z_OK;
+        // Where the last inflate that moved left the stream (z.data_type):
+        // a call that can do nothing (Z_BUF_ERROR) forgets that it stood
+        // between two blocks.
+        int where = 0;
         while (!failed) {
             z.next_out = strip.data() + filled;
             z.avail_out = uInt(strip.size() - filled);
             answer = inflate(&z, Z_NO_FLUSH);
             if (answer != Z_OK && answer != Z_STREAM_END && answer != Z_BUF_ERROR)
                 break;
+            if (answer != Z_BUF_ERROR)
+                where = z.data_type;
             const bool roomLeft = z.avail_out != 0;  // else more may be waiting inside zlib
             const size_t got = strip.size() - z.avail_out;
             adler = adler32(adler, strip.data() + filled, uInt(got - filled));
             filled = got;
             const size_t whole = filled / stride;
-            if (y + whole > rows[i + 1])
+            if (uint64_t(y) + whole > rows[i + 1])
                 break;
             for (size_t r = 0; r < whole; ++r, ++y) {
                 uint8_t *row = strip.data() + r * stride;
@@ -328,7 +344,7 @@ bool ReadPieces(const uint8_t *index, uint32_t indexLength, uint64_t dataBytes, 
                 break;
         }
         const bool last = i + 1 == count;
-        const bool atBoundary = (z.data_type & 128) != 0 && (z.data_type & 7) == 0 && (z.data_type & 64) == 0;
+        const bool atBoundary = (where & 128) != 0 && (where & 7) == 0 && (where & 64) == 0;
         if (failed || y != rows[i + 1] || filled != 0 || z.avail_in != 0 ||
             (last ? answer != Z_STREAM_END : answer == Z_STREAM_END || !atBoundary))
             failed = true;
@@ -336,10 +352,10 @@ bool ReadPieces(const uint8_t *index, uint32_t indexLength, uint64_t dataBytes, 
     });
     if (failed)
         return false;
-    uLong adler = adlers[0];
+    uint32_t adler = uint32_t(adlers[0]);
     for (uint32_t i = 1; i < count; ++i)
-        adler = adler32_combine(adler, adlers[i], z_off_t(uint64_t(rows[i + 1] - rows[i]) * stride));
-    return Be32(stream.data() + offsets[count]) == uint32_t(adler);
+        adler = CombineAdler(adler, uint32_t(adlers[i]), uint64_t(rows[i + 1] - rows[i]) * uint64_t(stride));
+    return Be32(stream.data() + offsets[count]) == adler;
 }
 
 } // namespace
@@ -350,8 +366,12 @@ bool LooksLikePng(const uint8_t *bytes, size_t size)
 }
 
 PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::string *error, uint32_t maxSide,
-                int threads)
+                int threads, PngReadWay *way)
 {
+    PngReadWay taken = PngReadWay::OneThread;
+    if (way == nullptr)
+        way = &taken;
+    *way = PngReadWay::OneThread;
     if (!LooksLikePng(bytes, size))
         return PngRead::NotPng;
     // The header comes first.
@@ -471,8 +491,10 @@ PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::stri
     // gives the answers of a file without the list.
     if (threads > 1 && index != nullptr) {
         const size_t start = at;
-        if (ReadPieces(index, indexLength, dataBytes, stride, height, threads, walk, *document, bpp))
+        if (ReadPieces(index, indexLength, dataBytes, stride, height, threads, walk, *document, bpp)) {
+            *way = PngReadWay::Pieces;
             return PngRead::Read;
+        }
         // What the pieces' walk found is not the file's answer: the reading
         // that follows gives that.
         at = start;
@@ -481,12 +503,21 @@ PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::stri
             error->clear();
     }
 
-    if (threads > 1 && uint64_t(height) * stride > 2 * batch.size())
-        return ReadOverlapped(z, batchRows * stride, stride, height, walk, ended, error,
-                              [&](const uint8_t *row, uint32_t at) { StoreRow(*document, row + 1, at, bpp); },
-                              [&](uint8_t *row, const uint8_t *previous) {
-                                  return Unfilter(row[0], row + 1, previous + 1, rowBytes, bpp);
-                              });
+    if (threads > 1 && uint64_t(height) * stride > 2 * batch.size()) {
+        bool started = false;
+        const PngRead answer =
+            ReadOverlapped(z, batchRows * stride, stride, height, walk, ended, error,
+                           [&](const uint8_t *row, uint32_t at) { StoreRow(*document, row + 1, at, bpp); },
+                           [&](uint8_t *row, const uint8_t *previous) {
+                               return Unfilter(row[0], row + 1, previous + 1, rowBytes, bpp);
+                           },
+                           &started);
+        if (started) {
+            *way = PngReadWay::Overlapped;
+            return answer;
+        }
+        // No second thread: all of it on this one, as below.
+    }
 
     return walk(
         [&](const uint8_t *data, uint32_t length) {

@@ -26,5 +26,12 @@ bool LooksLikePng(const uint8_t *bytes, size_t size);
 // `maxSide` bounds each side of the image. With more than one thread, a
 // large image's rows are unfiltered and stored on a second thread while
 // this one inflates the next ones; the answers are the same.
+// When no thread can be started, everything is read on this one. `*way`,
+// when given, says how the image data was read.
+enum class PngReadWay {
+    OneThread,   // inflated, unfiltered and stored on this thread
+    Overlapped,  // inflated here, unfiltered and stored on a second thread
+    Pieces,      // a file written in pieces: the pieces inflated at once
+};
 PngRead ReadPng(const uint8_t *bytes, size_t size, Document *document, std::string *error,
-                uint32_t maxSide = 30000, int threads = 1);
+                uint32_t maxSide = 30000, int threads = 1, PngReadWay *way = nullptr);

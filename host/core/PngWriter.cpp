@@ -94,7 +94,9 @@ bool DeflatePiece(const Document &document, int32_t channels, size_t rowBytes, i
     deflater.open = true;
     z_stream &z = deflater.stream;
     std::vector<uint8_t> row(rowBytes);
-    out->resize(deflateBound(&z, uLong(rowBytes) * uLong(end - begin)) / 2 + 4096);
+    // (The rows' size in 64 bits, capped where a uLong is 32: only a first guess.)
+    const uint64_t input = std::min<uint64_t>(uint64_t(rowBytes) * uint64_t(end - begin), 0x7FFFFFFFu);
+    out->resize(deflateBound(&z, uLong(input)) / 2 + 4096);
     size_t produced = 0;
     *adler = adler32(0L, Z_NULL, 0);
     auto pump = [&](int flush) {
@@ -138,12 +140,12 @@ bool WritePieces(const Document &document, int32_t channels, size_t rowBytes, in
 {
     std::vector<std::vector<uint8_t>> deflated(static_cast<size_t>(pieces));
     std::vector<uLong> adlers(static_cast<size_t>(pieces));
-    std::vector<uLong> lengths(static_cast<size_t>(pieces));
+    std::vector<uint64_t> lengths(static_cast<size_t>(pieces));
     std::vector<char> ok(static_cast<size_t>(pieces), 0);
     parallel::ForEach(pieces, threads, [&](int i) {
         int64_t begin = 0, end = 0;
         parallel::Band(document.height, pieces, i, &begin, &end);
-        lengths[size_t(i)] = uLong(rowBytes) * uLong(end - begin);
+        lengths[size_t(i)] = uint64_t(rowBytes) * uint64_t(end - begin);
         ok[size_t(i)] = DeflatePiece(document, channels, rowBytes, int32_t(begin), int32_t(end), i + 1 == pieces,
                                      &deflated[size_t(i)], &adlers[size_t(i)])
                             ? 1
@@ -153,9 +155,9 @@ bool WritePieces(const Document &document, int32_t channels, size_t rowBytes, in
         *error = "out of memory";
         return false;
     }
-    uLong adler = adlers[0];
+    uint32_t adler = uint32_t(adlers[0]);
     for (size_t i = 1; i < adlers.size(); ++i)
-        adler = adler32_combine(adler, adlers[i], z_off_t(lengths[i]));
+        adler = CombineAdler(adler, uint32_t(adlers[i]), lengths[i]);
 
     // The stream as deflate at level 1 begins it: a 32 KB window, the
     // fastest level, and the check bits.
@@ -209,6 +211,17 @@ bool WritePieces(const Document &document, int32_t channels, size_t rowBytes, in
 }
 
 } // namespace
+
+uint32_t CombineAdler(uint32_t first, uint32_t second, uint64_t secondLength)
+{
+    // zlib takes the length as a z_off_t, which is 32 bits where `long` is
+    // (Windows, both architectures; its adler32_combine64 is no wider
+    // there): a length of 2 GB or more would come out negative and the
+    // answer ffffffff. The combination depends on the length only modulo
+    // 65521, the checksum's modulus, so the remainder is handed over, which
+    // every z_off_t holds.
+    return uint32_t(adler32_combine(first, second, z_off_t(secondLength % 65521u)));
+}
 
 bool WritePng(const Document &document, const ByteSink &sink, std::string *error, int threads, size_t pieceBytes,
               const std::vector<PngChunk> &chunks)

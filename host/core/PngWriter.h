@@ -21,6 +21,11 @@
 // ancillary, private and unsafe to copy (it describes the image data).
 inline constexpr char kPieceIndex[5] = "zpIX";
 
+// The Adler-32 of two runs of bytes one after the other, from the first's
+// checksum, the second's and the second's length, whatever that length
+// (pieces of 2 GB and more included, on every platform).
+uint32_t CombineAdler(uint32_t first, uint32_t second, uint64_t secondLength);
+
 // Receives the file's bytes in order; answers false to stop the writing.
 using ByteSink = std::function<bool(const uint8_t *bytes, size_t size)>;
 

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
+#include <system_error>
 #include <vector>
 
 #include "host/core/Parallel.h"
@@ -101,4 +102,17 @@ TEST(Parallel, ThreadsStartedForACallServeIt)
         all.wait(hold, [&] { return begun == kItems; });
     });
     EXPECT_EQ(begun, kItems);
+}
+
+// When the system gives no thread, every item still runs once, on the
+// caller's thread if the pool has none of its own.
+TEST(Parallel, EveryItemRunsOnceWhenNoThreadCanStart)
+{
+    parallel::RefuseThreadsForTesting(true);
+    EXPECT_THROW(parallel::StartThread([] {}), std::system_error);
+    std::vector<std::atomic<int>> runs(64);
+    EXPECT_NO_THROW(parallel::ForEach(int(runs.size()), 64, [&](int i) { ++runs[size_t(i)]; }));
+    parallel::RefuseThreadsForTesting(false);
+    for (size_t i = 0; i < runs.size(); ++i)
+        EXPECT_EQ(runs[i], 1) << i;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/core/Parallel.h"
 #include "host/core/PngReader.h"
 #include "host/core/PngWriter.h"
 
@@ -400,4 +401,93 @@ TEST(PngReader, AListThatFailsLeavesNoReasonBehind)
     ASSERT_EQ(ReadPng(file.data(), file.size(), &two, &twoError, 1024, 2), PngRead::Read) << twoError;
     EXPECT_EQ(twoError, "");
     EXPECT_EQ(two.planes, one.planes);
+}
+
+// Files of the host's own are read through their pieces, the way a file
+// without the list could not be: among them pieces whose rows fill the
+// reader's strips exactly (1047 rows of 1001 bytes to a strip of 1 MB, and
+// 2094 rows a piece), where the last inflate of a piece ends its output and
+// its input at once.
+TEST(PngReader, PiecesThatFillTheStripsExactlyAreReadAsPieces)
+{
+    struct Size { int32_t width, height; };
+    for (const Size &size : {Size{1000, 4188}, Size{1000, 4190}, Size{301, 97}}) {
+        Document d = MakeDocument(size.width, size.height, 1, 8, plugInModeGrayScale);
+        FillTestPattern(&d, 5);
+        const std::vector<uint8_t> file = WrittenInPieces(d, 2, size.width > 500 ? size_t(1) << 20 : 1);
+        Document back;
+        std::string error;
+        PngReadWay way = PngReadWay::OneThread;
+        ASSERT_EQ(ReadPng(file.data(), file.size(), &back, &error, 30000, 2, &way), PngRead::Read) << error;
+        EXPECT_EQ(back.planes, d.planes);
+        EXPECT_EQ(way, PngReadWay::Pieces) << size.width << " x " << size.height;
+    }
+}
+
+// The pieces' list with its numbers at the ends of their range (offsets and
+// rows past the stream and the image, near 2^31 and 2^32): passed over, the
+// file read as one stream, as on one thread.
+TEST(PngReader, AListWithNumbersOutOfRangeIsPassedOver)
+{
+    Document d = MakeDocument(301, 97, 3, 8, plugInModeRGBColor);
+    FillTestPattern(&d, 11);
+    const std::vector<uint8_t> file = WrittenInPieces(d, 3, 1);
+    const auto chunks = ChunkData(file);
+    ASSERT_GE(chunks.size(), 3u);
+    const size_t index = chunks[1].first, fields = chunks[1].second / 4;
+    ASSERT_EQ(fields, 1 + 2 * 3 + 1u);
+    for (size_t field = 0; field < fields; ++field)
+        for (uint32_t value : {0u, 1u, 2u, 96u, 97u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFF0u, 0xFFFFFFFFu}) {
+            std::vector<uint8_t> altered = file;
+            const size_t at = index + 4 * field;
+            for (int i = 0; i < 4; ++i)
+                altered[at + size_t(i)] = uint8_t(value >> (24 - 8 * i));
+            const uLong crc = crc32(0L, &altered[index - 4], uInt(4 + chunks[1].second));
+            for (int i = 0; i < 4; ++i)
+                altered[index + chunks[1].second + size_t(i)] = uint8_t(crc >> (24 - 8 * i));
+            Document back;
+            std::string error;
+            ASSERT_EQ(ReadPng(altered.data(), altered.size(), &back, &error, 30000, 2), PngRead::Read)
+                << "field " << field << " = " << value << ": " << error;
+            EXPECT_EQ(back.planes, d.planes) << "field " << field << " = " << value;
+        }
+}
+
+namespace {
+
+// While it lives, no thread can be started.
+struct NoThreads {
+    NoThreads() { parallel::RefuseThreadsForTesting(true); }
+    ~NoThreads() { parallel::RefuseThreadsForTesting(false); }
+};
+
+} // namespace
+
+// When the system gives no thread, reading on several threads reads on this
+// one: a large file as one stream, and a file in pieces piece after piece,
+// with the answers of reading on one thread, damaged files included.
+TEST(PngReader, ReadsOnThisThreadWhenNoOtherCanStart)
+{
+    Document d = MakeDocument(700, 1500, 3, 8, plugInModeRGBColor);
+    FillTestPattern(&d, 6);
+    const std::vector<uint8_t> plain = WrittenInPieces(d, 1, 1), pieces = WrittenInPieces(d, 3, 1);
+    const auto chunks = ChunkData(plain);
+    const std::vector<uint8_t> damaged = Altered(plain, chunks[1].first + chunks[1].second / 2, 0x10);
+    for (const std::vector<uint8_t> *read : {&plain, &pieces, &damaged}) {
+        const std::vector<uint8_t> &file = *read;
+        Document one, many;
+        std::string oneError, manyError;
+        PngReadWay way = PngReadWay::Overlapped, expectedWay = PngReadWay::Overlapped;
+        const PngRead expected = ReadPng(file.data(), file.size(), &one, &oneError, 30000, 2, &expectedWay);
+        NoThreads noThreads;
+        EXPECT_EQ(ReadPng(file.data(), file.size(), &many, &manyError, 30000, 2, &way), expected);
+        EXPECT_EQ(manyError, oneError);
+        EXPECT_EQ(many.planes, one.planes);
+        EXPECT_EQ(way, read == &pieces ? PngReadWay::Pieces : PngReadWay::OneThread);
+        EXPECT_NE(expectedWay, PngReadWay::OneThread);  // with threads, another way
+    }
+    Document back;
+    std::string error;
+    ASSERT_EQ(ReadPng(plain.data(), plain.size(), &back, &error, 30000, 2), PngRead::Read);
+    EXPECT_EQ(back.planes, d.planes);
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/core/Parallel.h"
 #include "host/core/PngReader.h"
 #include "host/core/PngWriter.h"
 
@@ -231,4 +232,20 @@ TEST(PngWriter, PiecesKeepTheFileSizeAndStopWhenTheSinkFails)
         EXPECT_TRUE(Written(d, &error, refuseAfter, 4, 1).empty()) << refuseAfter;
         EXPECT_EQ(error, "cannot write the file") << refuseAfter;
     }
+}
+
+// When the system gives no thread, the pieces are deflated one after
+// another on this thread: the same file as with threads.
+TEST(PngWriter, WritesThePiecesOnThisThreadWhenNoOtherCanStart)
+{
+    Document d = MakeDocument(301, 97, 3, 16, plugInModeRGB48);
+    FillTestPattern(&d, 8);
+    std::string error;
+    const std::vector<uint8_t> threaded = Written(d, &error, SIZE_MAX, 4, 1);
+    ASSERT_FALSE(threaded.empty()) << error;
+    parallel::RefuseThreadsForTesting(true);
+    const std::vector<uint8_t> alone = Written(d, &error, SIZE_MAX, 4, 1);
+    parallel::RefuseThreadsForTesting(false);
+    EXPECT_EQ(alone, threaded) << error;
+    EXPECT_EQ(ReadBack(alone).planes, d.planes);
 }
