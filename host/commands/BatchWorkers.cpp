@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "host/commands/Output.h"
+#include "host/core/Parallel.h"
 #include "host/files/FileSystem.h"
 #include "host/session/HostProfile.h"
 
@@ -184,10 +185,14 @@ void BatchInProcesses(const RunOptions &o, const std::vector<std::string> &files
     // Each worker process is watched by a thread of its own; a thread that
     // cannot be started leaves its files to the others (all the files to
     // this one when none could be), and the batch says so.
+    // (FILTERHOST_REFUSE_THREADS, for the tests, makes every start fail as
+    // on a system out of threads.)
+    if (GetEnvironmentVariableW(L"FILTERHOST_REFUSE_THREADS", nullptr, 0) != 0)
+        parallel::RefuseThreadsForTesting(true);
     std::vector<std::thread> threads;
     for (int i = 0; i < o.jobs && first + size_t(i) < files.size(); ++i) {
         try {
-            threads.emplace_back(work);
+            threads.push_back(parallel::StartThread(work));
         } catch (const std::system_error &e) {
             Say(stderr, "filterhost: the batch goes on with %zu worker process(es): another cannot be watched (%s)\n",
                 std::max<size_t>(threads.size(), 1), e.what());

@@ -320,6 +320,30 @@ TEST(FileSafety, AWriteThatFailsLeavesTheOlderOutputAndSaysWhy)
     DeleteFilterKey();
 }
 
+// A batch whose worker processes cannot be watched on threads of their own
+// (the system has none to give) filters every file on the batch's own
+// thread, and says so.
+TEST(FileSafety, ABatchThatCannotStartAThreadFiltersEveryFileAndSaysSo)
+{
+    DeleteFilterKey();
+    Folder folder("no-threads"), out("no-threads-out");
+    SavePhoto(folder / "a.png", 1);
+    SavePhoto(folder / "b.png", 2);
+    SavePhoto(folder / "c.png", 3);
+    const ProcessResult r = RunProcess(Host() + "batch " + Module() + Quote(out.Path()) + " " + Quote(folder.Path()) +
+                                           " --ok --jobs 2",
+                                       "FILTERHOST_REFUSE_THREADS=1");
+    EXPECT_EQ(r.exitCode, 0u) << r.output;
+    EXPECT_NE(r.output.find("the batch goes on with 1 worker process(es)"), std::string::npos) << r.output;
+    EXPECT_EQ(Sorted(files::FilesIn(out.Path())), (std::vector<std::string>{"a.png", "b.png", "c.png"}));
+    for (const char *name : {"a.png", "b.png", "c.png"}) {
+        Document written;
+        std::string error;
+        EXPECT_TRUE(LoadImageFile(out / name, &written, &error)) << error;
+    }
+    DeleteFilterKey();
+}
+
 // A run killed before its output was renamed leaves only its temporary
 // file, which no later batch takes as a photograph.
 TEST(FileSafety, ARunKilledWhileWritingLeavesNothingABatchTakes)
