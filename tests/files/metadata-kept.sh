@@ -125,6 +125,46 @@ expect "batch photo.png: the orientation and XMP" "8 Cliff in PNG" \
   "$(tag Orientation batch/photo.png) $(tag XMP-dc:Title batch/photo.png)"
 expect "batch deep.tif: the XMP" "Deep cliff" "$(tag XMP-dc:Title batch/deep.tif)"
 
+# --format and --quality: a JPEG into PNG keeps what it had; a JPEG at a
+# quality asked for has the tables cjpeg makes for it.
+mkdir as-png
+filter batch-format.log batch "$module" "Z:$work/as-png" "Z:$work/phone.jpg" "${values[@]}" --jobs 1 --format png
+expect "batch --format png: a PNG" PNG "$(tag FileType as-png/phone.png)"
+expect "batch --format png: the profile" "$want_profile" "$(profile_of as-png/phone.png)"
+expect "batch --format png: the orientation and camera" "6 PhoneMaker" \
+  "$(tag Orientation as-png/phone.png) $(tag EXIF:Make as-png/phone.png)"
+cjpeg -quality 50 -sample 2x2 -outfile q50.jpg base.ppm
+filter run-quality.log run "$module" "Z:$work/phone.jpg" "Z:$work/out/phone-q50.jpg" "${values[@]}" --quality 50
+expect "--quality 50: the tables of quality 50" "$(python3 "$here/inspect-image.py" tables q50.jpg)" \
+  "$(python3 "$here/inspect-image.py" tables out/phone-q50.jpg)"
+
+# Damaged metadata: a profile one of whose segments is missing is left out,
+# the photograph is still filtered with the rest, and the line says why.
+python3 - "$work" <<'PY'
+import struct, sys
+folder = sys.argv[1]
+data = open(folder + "/phone.jpg", "rb").read()
+at, out, skipped = 2, bytearray(data[:2]), False
+while at < len(data) and data[at] == 0xFF and data[at + 1] != 0xDA:
+    length = struct.unpack(">H", data[at + 2:at + 4])[0]
+    segment = data[at:at + 2 + length]
+    if data[at + 1] == 0xE2 and segment[4:16] == b"ICC_PROFILE\0" and not skipped:
+        skipped = True
+        out += segment[:4] + segment[4:16] + bytes([2, 2]) + segment[18:]  # "part 2 of 2", part 1 missing
+    else:
+        out += segment
+    at += 2 + length
+out += data[at:]
+open(folder + "/damaged.jpg", "wb").write(out)
+PY
+filter run-damaged.log run "$module" "Z:$work/damaged.jpg" "Z:$work/out/damaged.jpg" "${values[@]}"
+expect "damaged.jpg: filtered and written" 1 "$(grep -c '^Wrote ' run-damaged.log)"
+expect "damaged.jpg: no profile" "" "$(exiftool -b -ICC_Profile out/damaged.jpg)"
+expect "damaged.jpg: the rest kept" "6 Backlit cliff" \
+  "$(tag Orientation out/damaged.jpg) $(tag XMP-dc:Title out/damaged.jpg)"
+expect "damaged.jpg: the line says why the profile was left out" 1 \
+  "$(grep -c 'colour profile (its APP2 segments are missing or out of order)' run-damaged.log)"
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"
   exit 1
