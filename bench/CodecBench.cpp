@@ -10,31 +10,15 @@
 #include <vector>
 
 #include "bench/BenchClock.h"
+#include "bench/BenchFiles.h"
 #include "host/core/Parallel.h"
 #include "host/core/PngReader.h"
 #include "host/core/PngWriter.h"
 
-namespace {
-
-bool ReadFile(const char *path, std::vector<uint8_t> *bytes)
-{
-    FILE *f = std::fopen(path, "rb");
-    if (f == nullptr)
-        return false;
-    uint8_t buffer[1 << 16];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        bytes->insert(bytes->end(), buffer, buffer + got);
-    std::fclose(f);
-    return true;
-}
-
-} // namespace
-
 int main(int argc, char **argv)
 {
     std::vector<uint8_t> file;
-    if (argc != 2 || !ReadFile(argv[1], &file)) {
+    if (argc != 2 || !ReadWholeFile(argv[1], &file)) {
         std::fprintf(stderr, "usage: codec_bench PHOTO.png\n");
         return 2;
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bench/BenchClock.h"
+#include "bench/BenchFiles.h"
 #include "host/core/JpegCodec.h"
 #include "host/core/JpegWriter.h"
 #include "host/core/Metadata.h"
@@ -20,19 +21,6 @@
 #include "tests/common/ExifBlocks.h"
 
 namespace {
-
-bool ReadFile(const char *path, std::vector<uint8_t> *bytes)
-{
-    FILE *f = std::fopen(path, "rb");
-    if (f == nullptr)
-        return false;
-    uint8_t buffer[1 << 16];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        bytes->insert(bytes->end(), buffer, buffer + got);
-    std::fclose(f);
-    return true;
-}
 
 // An EXIF block of about 64 KB: the test block, and a maker's note of
 // filler in its own directory's value, as a camera writes one.
@@ -50,7 +38,7 @@ int main(int argc, char **argv)
     std::vector<uint8_t> file;
     Document document;
     std::string error;
-    if (argc != 2 || !ReadFile(argv[1], &file) || ReadPng(file.data(), file.size(), &document, &error) != PngRead::Read) {
+    if (argc != 2 || !ReadWholeFile(argv[1], &file) || ReadPng(file.data(), file.size(), &document, &error) != PngRead::Read) {
         std::fprintf(stderr, "usage: metadata_bench PHOTO.png (an RGB PNG)\n");
         return 2;
     }

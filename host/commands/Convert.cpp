@@ -9,6 +9,7 @@
 #include "host/commands/Output.h"
 #include "host/core/Document.h"
 #include "host/core/Parallel.h"
+#include "host/files/FileJob.h"
 #include "host/files/FileSystem.h"
 #include "host/files/ImageFile.h"
 #include "engine/Raster.h"
@@ -54,12 +55,11 @@ int ConvertImage(int argc, char **argv)
         Say(stderr, "filterhost: %s\n", error.c_str());
         return 2;
     }
-    std::string words;
-    for (const std::string &d : dropped)
-        if (words.find(d) == std::string::npos)
-            words += (words.empty() ? "Not kept: " : "; ") + d;
-    if (!words.empty())
+    std::string words = NotKeptWords(dropped);
+    if (!words.empty()) {
+        words[0] = 'N';
         Say(stdout, "%s.\n", words.c_str());
+    }
     return 0;
 }
 

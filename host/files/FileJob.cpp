@@ -205,13 +205,18 @@ bool FileJob::Write(std::string *why)
     return true;
 }
 
-std::string FileJob::DroppedWords() const
+std::string NotKeptWords(const std::vector<std::string> &dropped)
 {
     std::string words;
-    for (const std::string &d : dropped_)
+    for (const std::string &d : dropped)
         if (words.find(d) == std::string::npos)
             words += (words.empty() ? "not kept: " : "; ") + d;
     return words;
+}
+
+std::string FileJob::DroppedWords() const
+{
+    return NotKeptWords(dropped_);
 }
 
 std::string TemporaryName(const std::string &out)

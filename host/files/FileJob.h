@@ -76,6 +76,10 @@ private:
     Outcome outcome_ = Outcome::Pending;
 };
 
+// What could not be kept, in one phrase, each thing once: "not kept: A;
+// B", or empty when the list is.
+std::string NotKeptWords(const std::vector<std::string> &dropped);
+
 // "0 (no error)", "-108 (out of memory)", ...
 std::string ResultWords(int16_t result);
 

@@ -16,25 +16,18 @@
 #include <unistd.h>
 
 #include "host/core/JpegCodec.h"
+#include "tests/common/NativeFiles.h"
 #include "tests/common/PeakHeap.h"
 
 namespace {
 
 std::string Folder()
 {
-    static const std::string folder = [] {
-        std::string f = testing::TempDir() + "umbrolux-jpeg-" + std::to_string(::getpid());
-        std::system(("mkdir -p '" + f + "'").c_str());
-        return f;
-    }();
+    static const std::string folder = native_files::Folder("jpeg");
     return folder;
 }
 
-std::vector<uint8_t> Bytes(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using native_files::Bytes;
 
 // A PPM with hard colour edges, stripes and gradients.
 void WriteEdges(const std::string &path, int w, int h)

@@ -19,6 +19,7 @@
 
 #include "host/core/ByteStreams.h"
 #include "host/core/JpegCodec.h"
+#include "tests/common/NativeFiles.h"
 #include "host/core/JpegWriter.h"
 #include "host/core/Metadata.h"
 #include "host/core/PngReader.h"
@@ -82,19 +83,11 @@ ImageMetadata Rich()
 
 std::string Folder()
 {
-    static const std::string folder = [] {
-        std::string f = testing::TempDir() + "umbrolux-metadata-" + std::to_string(::getpid());
-        std::system(("mkdir -p '" + f + "'").c_str());
-        return f;
-    }();
+    static const std::string folder = native_files::Folder("metadata");
     return folder;
 }
 
-std::vector<uint8_t> Bytes(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using native_files::Bytes;
 
 } // namespace
 
