@@ -134,6 +134,7 @@ ExifSummary SummariseExif(const uint8_t *block, size_t size)
         const uint64_t entry = uint64_t(first.at) + 2 + 12ull * i;
         if (b.U16(entry) == 274 && b.U16(entry + 2) == 3 && b.U32(entry + 4) == 1)
             s.orientation = b.U16(entry + 8);
+        s.hasGps = s.hasGps || b.U16(entry) == 0x8825;
     }
     Directory second;
     const uint32_t next = b.U32(first.End() - 4);

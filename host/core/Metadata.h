@@ -95,6 +95,7 @@ struct ExifSummary {
     bool bigEndian = false;
     int orientation = 0;        // tag 274, 0 when absent
     bool hasThumbnail = false;  // a second directory (IFD1)
+    bool hasGps = false;        // a GPS directory
 };
 ExifSummary SummariseExif(const uint8_t *block, size_t size);
 

@@ -886,8 +886,12 @@ bool WriteTiff(const Document &document, SeekableSink &file, std::string *error,
                     dropped->push_back("the EXIF data (its header or first directory is malformed)");
             } else if (!WriteExifDirectory(t, exif, &exifOffset, &skipped)) {
                 return fail("the TIFF encoder refused the EXIF directory");
-            } else if (skipped != 0 && dropped != nullptr) {
-                dropped->push_back(std::to_string(skipped) + " EXIF tag(s) that a TIFF's EXIF directory does not define");
+            } else if (dropped != nullptr) {
+                if (skipped != 0)
+                    dropped->push_back(std::to_string(skipped) +
+                                       " EXIF tag(s) that a TIFF's EXIF directory does not define");
+                if (SummariseExif(metadata->exif.data(), metadata->exif.size()).hasGps)
+                    dropped->push_back("the EXIF GPS directory (the host does not write it into TIFF files)");
             }
         }
         // Strips of about 1 MB, a whole number of rows.

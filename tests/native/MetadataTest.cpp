@@ -382,6 +382,23 @@ TEST(TiffMetadata, ProfileXmpResolutionAndTheExifOrientationGoIntoATiff)
             date = e.text;
     EXPECT_EQ(make, "PhoneMaker");
     EXPECT_EQ(date, "2026:06:01 12:00:00");
+
+    // A GPS directory has no place in the TIFF the host writes: named.
+    ImageMetadata located = m;
+    std::vector<ExifEntry> gpsFirst, gpsExif;
+    ASSERT_TRUE(ReadExifEntries(m.exif.data(), m.exif.size(), &gpsFirst, &gpsExif));
+    ExifEntry gps;
+    gps.tag = 0x8825;
+    gps.type = 4;
+    gps.numbers = {8};
+    gpsFirst.push_back(gps);
+    located.exif = BuildExifBlock(gpsFirst, gpsExif);
+    ASSERT_TRUE(SummariseExif(located.exif.data(), located.exif.size()).hasGps);
+    MemorySink withGps;
+    std::vector<std::string> gpsDropped;
+    ASSERT_TRUE(WriteTiff(Gradient(4, 4, 8), withGps, &error, &located, &gpsDropped)) << error;
+    ASSERT_EQ(gpsDropped.size(), 1u);
+    EXPECT_NE(gpsDropped[0].find("GPS"), std::string::npos);
     EXPECT_EQ(back.icc, m.icc);
     EXPECT_EQ(back.xmp, m.xmp);
     EXPECT_EQ(back.tiffOrientation, 6);
