@@ -9,6 +9,8 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "engine/Raster.h"
+
 namespace {
 
 const size_t kBufferBytes = 1 << 16;
@@ -144,7 +146,7 @@ bool Encode(Encoder *e, const Document &d, const JpegWriteOptions &options)
             uint8_t *to = row + c;
             if (d.depth == 16)
                 for (int32_t x = 0; x < d.width; ++x, to += channels)
-                    *to = HostToEight(from[x]);
+                    *to = Convert16To8(from[x]);
             else
                 for (int32_t x = 0; x < d.width; ++x, to += channels)
                     *to = uint8_t(from[x]);

@@ -20,14 +20,9 @@ struct JpegWriteOptions {
 // written.
 using JpegSink = std::function<bool(const uint8_t *bytes, size_t size)>;
 
-// Writes a grey or RGB document; a 16-bit one is rounded to 8 bits a sample.
+// Writes a grey or RGB document; a 16-bit one is rounded to 8 bits a sample
+// (Convert16To8).
 // A document with transparency or of another mode is refused (JPEG holds
 // neither), as is a write the sink refused: false, *error saying why.
 bool WriteJpeg(const Document &document, const JpegWriteOptions &options, const JpegSink &sink,
                std::string *error);
-
-// A 16-bit host sample (0..32768) as the nearest 8-bit one.
-inline uint8_t HostToEight(uint16_t v)
-{
-    return uint8_t((uint32_t(v) * 255u + 16384u) / 32768u);
-}

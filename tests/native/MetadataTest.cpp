@@ -20,6 +20,7 @@
 #include "host/core/ByteStreams.h"
 #include "host/core/JpegCodec.h"
 #include "tests/common/NativeFiles.h"
+#include "engine/Raster.h"
 #include "host/core/JpegWriter.h"
 #include "host/core/Metadata.h"
 #include "host/core/PngReader.h"
@@ -320,11 +321,11 @@ TEST(JpegMetadata, QualityAndSubsamplingAreThoseCjpegWasGiven)
 
 TEST(JpegWriter, SixteenBitSamplesAreRoundedToTheNearestEightBitOne)
 {
-    EXPECT_EQ(HostToEight(0), 0);
-    EXPECT_EQ(HostToEight(32768), 255);
-    EXPECT_EQ(HostToEight(64), 0);    // 0.498
-    EXPECT_EQ(HostToEight(65), 1);    // 0.506
-    EXPECT_EQ(HostToEight(16384), 128);  // 127.5 rounds up
+    EXPECT_EQ(Convert16To8(0), 0);
+    EXPECT_EQ(Convert16To8(32768), 255);
+    EXPECT_EQ(Convert16To8(64), 0);    // 0.498
+    EXPECT_EQ(Convert16To8(65), 1);    // 0.506
+    EXPECT_EQ(Convert16To8(16384), 128);  // 127.5 rounds up
     // A flat grey at quality 100 decodes to the rounded value exactly.
     Document d = MakeDocument(16, 16, 1, 16, plugInModeGray16);
     for (uint16_t &v : d.planes[0])
